@@ -1,0 +1,92 @@
+// Library-wide exports: version, the text of every failure code, the message
+// sink, and the named locks created at load.
+#include "platform/platform.h"
+#include "virazav.h"
+
+namespace virazav::module {
+namespace {
+
+struct CodeText {
+  int code;
+  const char* text;
+};
+
+// One line per code the library returns; a code never changes meaning.
+constexpr CodeText kCodeTexts[] = {
+    {VIRAZAV_ERR_FAIL, "failed (no reply, recorder busy, short login reply, or file not opened)"},
+    {VIRAZAV_ERR_EMPTY_FILE, "file empty or unreadable"},
+    {VIRAZAV_ERR_NET_STARTUP, "socket service unavailable"},
+    {VIRAZAV_ERR_NO_ADDRESS, "no recorder address given"},
+    {VIRAZAV_ERR_BAD_ADDRESS, "not a dotted IPv4 address"},
+    {VIRAZAV_ERR_CONNECT, "connection to the recorder failed or timed out"},
+    {VIRAZAV_ERR_PASSWORD_TOO_LONG, "password longer than 63 characters"},
+    {VIRAZAV_ERR_LINE_TOO_LONG, "command line too long"},
+    {VIRAZAV_ERR_LIST_TOO_LARGE, "play list larger than the list buffer"},
+    {VIRAZAV_ERR_LIST_FILE, "play list file could not be written"},
+    {VIRAZAV_ERR_NO_MEMORY, "out of memory"},
+    {VIRAZAV_ERR_JPEG_RESET, "JPEG switch reset sent, no reply read"},
+    {VIRAZAV_ERR_LINK_NOT_OK, "recorder refused the link ID"},
+    {VIRAZAV_ERR_SLOT_RANGE, "slot outside 0..15"},
+    {VIRAZAV_ERR_LINK_ESTABLISHED, "command connection already established"},
+    {VIRAZAV_ERR_NONBLOCKING, "non-blocking mode could not be set"},
+    {VIRAZAV_ERR_LINK_NO_ANSWER, "no answer to the link ID"},
+    {VIRAZAV_ERR_NO_GREETING, "no greeting from the recorder"},
+    {VIRAZAV_ERR_NO_LOGIN_REPLY, "no reply to the password"},
+    {VIRAZAV_ERR_PASSWORD_REFUSED, "password refused"},
+    {VIRAZAV_ERR_NOT_CONNECTED, "slot not connected"},
+    {VIRAZAV_ERR_ALREADY_CONNECTED, "slot already connected"},
+    {VIRAZAV_ERR_FOREIGN_ID, "reply carries another command's ID"},
+    {VIRAZAV_ERR_NOT_OK, "recorder answered NG"},
+    {VIRAZAV_WSA_TIMEOUT, "no reply within the time limit"},
+    {VIRAZAV_WSA_ABORTED, "connection aborted"},
+    {VIRAZAV_WSA_RESET, "connection reset by the recorder"},
+    {VIRAZAV_WSA_NOT_CONNECTED, "socket not connected"},
+    {VIRAZAV_WSA_TIMED_OUT, "connection timed out"},
+    {VIRAZAV_WSA_REFUSED, "connection refused"},
+    {VIRAZAV_WSA_UNREACHABLE, "host unreachable"},
+    {VIRAZAV_WSA_CLOSED, "recorder closed the connection"},
+    {VIRAZAV_WSA_OTHER, "socket failure"},
+};
+
+// The named locks every process of the library shares, made at load.
+struct NamedLocks {
+  platform::NamedMutex playmode{"PLAYMODE"};
+  platform::NamedMutex hdd_usb{"HDD_USB"};
+  platform::NamedMutex fileread{"FILEREAD"};
+};
+
+}  // namespace
+
+NamedLocks& named_locks() {
+  static NamedLocks locks;
+  return locks;
+}
+
+const char* code_text(int code) {
+  if (code == 0) return "success";
+  if (code > 0) return "value";
+  for (const CodeText& c : kCodeTexts) {
+    if (c.code == code) return c.text;
+  }
+  return "unknown code";
+}
+
+}  // namespace virazav::module
+
+extern "C" {
+
+const char* virazav_strerror(int code) noexcept { return virazav::module::code_text(code); }
+
+const char* virazav_version(void) noexcept { return "0.1.0"; }
+
+int virazav_set_message_handler(virazav_message_fn fn, void* user) noexcept {
+  virazav::platform::set_message_handler(fn, user);
+  return 0;
+}
+
+}  // extern "C"
+
+namespace {
+// The named locks exist from the moment the library is loaded.
+[[maybe_unused]] const auto& g_load_time_locks = virazav::module::named_locks();
+}  // namespace

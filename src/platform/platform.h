@@ -1,0 +1,198 @@
+// The operating-system door of the library: sockets, clock and sleeps, files and
+// folders, large buffers, environment, local time, named locks and the message sink.
+// Nothing outside src/platform/ includes an OS header; everything below reports
+// failures as values, never as exceptions, and retries EINTR inside.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace virazav::platform {
+
+// ---- Sockets ------------------------------------------------------------------
+// Socket errors are reported with their Winsock numbers so that the codes the
+// library returns are the same on every system.
+inline constexpr int kWsaWouldBlock = 10035;
+inline constexpr int kWsaConnAborted = 10053;
+inline constexpr int kWsaConnReset = 10054;
+inline constexpr int kWsaNotConnected = 10057;
+inline constexpr int kWsaTimedOut = 10060;
+inline constexpr int kWsaConnRefused = 10061;
+inline constexpr int kWsaHostUnreachable = 10065;
+inline constexpr int kWsaDisconnected = 10101;  // the peer closed the connection
+inline constexpr int kWsaOther = 10004;         // any other failure (interrupted call)
+
+using Socket = int;
+inline constexpr Socket kInvalidSocket = -1;
+
+// Takes a reference on the socket service. Returns 0, or -1 when the service is
+// not available (only an injected fault fails on Linux).
+int net_startup();
+// Gives back one reference taken by net_startup.
+void net_cleanup();
+
+// Creates a TCP socket (blocking). Returns kInvalidSocket on failure and sets
+// the thread's last socket error.
+Socket tcp_socket();
+// Binds to any local address and port. Returns 0 or -1 (last error set).
+int bind_any(Socket s);
+// Connects, blocking, to the IPv4 address (network byte order in memory, as
+// parsed) and port. Returns 0 or -1 (last error set).
+int connect_ipv4(Socket s, uint32_t address, uint16_t port);
+// Switches non-blocking mode. Returns 0 or -1.
+int set_nonblocking(Socket s, bool on);
+// Sends up to n bytes. Returns the count sent or -1 (last error set; a full
+// socket buffer on a non-blocking socket reports kWsaWouldBlock). Never raises
+// SIGPIPE.
+long send_bytes(Socket s, const void* data, size_t n);
+// Receives up to n bytes. Returns the count, 0 when the peer closed the
+// connection, or -1 (last error set; nothing waiting on a non-blocking socket
+// reports kWsaWouldBlock).
+long recv_bytes(Socket s, void* data, size_t n);
+// Waits up to timeout_ms for the socket to become readable (or closed, or in
+// error). Returns 1 when it is, 0 on time-out, -1 on failure.
+int wait_readable(Socket s, int timeout_ms);
+// As wait_readable, for writability.
+int wait_writable(Socket s, int timeout_ms);
+// Closes the socket; kInvalidSocket is ignored.
+void close_socket(Socket s);
+// Last socket error of this thread, as a Winsock number (0 if none).
+int last_socket_error();
+// Sets this thread's last socket error (used by the fault seam).
+void set_last_socket_error(int wsa_error);
+// The system's own dotted-address parser (inet_addr): the address in network
+// byte order as it lies in memory, or 0xFFFFFFFF when the text is not one.
+uint32_t system_inet_addr(const char* text);
+
+// ---- Clock, sleep ---------------------------------------------------------------
+// Milliseconds of a monotonic clock; wraps like a 32-bit tick count.
+uint32_t tick_ms();
+void sleep_ms(int ms);
+
+struct LocalTime {
+  int year;     // e.g. 2026
+  int month;    // 1..12
+  int day;      // 1..31
+  int weekday;  // 0 = Sunday .. 6
+  int hour, minute, second;
+};
+// The local calendar time now.
+LocalTime local_time_now();
+
+// ---- Large buffers ----------------------------------------------------------------
+// Allocates n zero-filled bytes. Returns nullptr on failure.
+void* alloc_zeroed(size_t n);
+void free_buffer(void* p);
+
+// Owner of a zero-filled buffer from alloc_zeroed.
+class Buffer {
+ public:
+  Buffer() = default;
+  explicit Buffer(size_t n) : data_(static_cast<uint8_t*>(alloc_zeroed(n))), size_(data_ ? n : 0) {}
+  ~Buffer() { free_buffer(data_); }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  Buffer(Buffer&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
+  Buffer& operator=(Buffer&& o) noexcept {
+    if (this != &o) {
+      free_buffer(data_);
+      data_ = o.data_, size_ = o.size_;
+      o.data_ = nullptr, o.size_ = 0;
+    }
+    return *this;
+  }
+  bool ok() const { return data_ != nullptr; }
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// ---- Files and folders ----------------------------------------------------------------
+using FileHandle = void*;
+enum class OpenMode { kRead, kWriteTruncate, kAppend };
+// Opens a file (binary; text mode is the same on Linux). Returns nullptr on
+// failure.
+FileHandle file_open(const std::string& path, OpenMode mode);
+// Reads up to n bytes; returns the count (0 at the end) or -1.
+long file_read(FileHandle f, void* data, size_t n);
+// Writes n bytes; returns 0 when all were written, -1 otherwise.
+int file_write(FileHandle f, const void* data, size_t n);
+void file_close(FileHandle f);
+bool file_exists(const std::string& path);
+bool is_directory(const std::string& path);
+// Creates one folder. Returns 0 when it exists afterwards, -1 otherwise.
+int make_directory(const std::string& path);
+// Day of month (1..31, local time) of the last access to the file, counting a
+// write as an access; -1 when the file cannot be queried.
+int last_access_day(const std::string& path);
+// Joins two path parts with the system's separator.
+std::string join_path(const std::string& a, const std::string& b);
+
+// ---- Environment -------------------------------------------------------------------
+// Returns the variable's value, or an empty string (and false) when unset.
+bool get_env(const char* name, std::string* value);
+// Root folder of the log drive letter 'C'..'F' (VIRAZAV_DRIVE_<L>). Returns false
+// when the drive does not exist.
+bool drive_root(char letter, std::string* root);
+
+// ---- Threads ------------------------------------------------------------------------
+// Starts a detached worker thread running fn(arg). Returns false when no thread
+// could be started.
+bool start_detached_thread(void (*fn)(int), int arg);
+
+// ---- Named locks --------------------------------------------------------------------
+// A lock shared by every thread of every process that uses the same name.
+class NamedMutex {
+ public:
+  explicit NamedMutex(const char* name);
+  ~NamedMutex();
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+  void lock();
+  void unlock();
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  void* impl_;
+};
+
+// ---- Message sink -------------------------------------------------------------------
+using MessageHandler = void (*)(const char* text, const char* caption, void* user);
+// Shows a message (the library's message box). Default: one line
+// "VIRAZAV: <caption>: <text>" on standard error.
+void show_message(const char* text, const char* caption);
+// Replaces the sink; nullptr restores the default.
+void set_message_handler(MessageHandler fn, void* user);
+
+// Writes a trace line to standard output.
+void trace(const char* text);
+
+// ---- Fault seam ---------------------------------------------------------------------
+// Every call above that can fail passes through a process-wide table of
+// operations. Tests install a wrapper that fails chosen calls.
+struct Ops {
+  int (*net_startup)();
+  Socket (*tcp_socket)();
+  int (*bind_any)(Socket);
+  int (*connect_ipv4)(Socket, uint32_t, uint16_t);
+  int (*set_nonblocking)(Socket, bool);
+  long (*send_bytes)(Socket, const void*, size_t);
+  long (*recv_bytes)(Socket, void*, size_t);
+  FileHandle (*file_open)(const std::string&, OpenMode);
+  long (*file_read)(FileHandle, void*, size_t);
+  int (*file_write)(FileHandle, const void*, size_t);
+  void* (*alloc_zeroed)(size_t);
+};
+// The real operations.
+const Ops& system_ops();
+// Installs a table (nullptr restores the real one). Not thread-safe against
+// calls in flight: install before the operation under test.
+void install_ops(const Ops* ops);
+
+}  // namespace virazav::platform

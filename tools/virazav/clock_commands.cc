@@ -1,0 +1,193 @@
+// The connect, time, switch and combi commands: logging in, the recorder clock and the
+// switch tables.
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "commands.h"
+#include "report.h"
+#include "session.h"
+#include "virazav.h"
+
+namespace virazav::cli {
+
+namespace {
+
+// The library fills the date with up to 256 bytes; the time likewise.
+constexpr size_t kClockTextSize = 256;
+
+struct SwitchFamily {
+  std::string_view name;  // as typed on the command line
+  const char* label;      // as printed
+  int (*get)(int slot, int item) noexcept;
+  int (*set)(int slot, int a, int b) noexcept;
+  int value_width;  // hex digits of the value field on the wire
+};
+
+constexpr SwitchFamily kSwitchFamilies[] = {
+    {"cam", "camera switch", kora_cam_swget, kora_cam_swset, 2},
+    {"hd", "disk switch", kora_hd_swget, kora_hd_swset, 2},
+    {"jpeg", "JPEG switch", kora_jpeg_swget, kora_jpeg_swset, 4},
+};
+
+// The JPEG switch item that resets the JPEG settings; the library answers it with
+// VIRAZAV_ERR_JPEG_RESET by design, after sending it without awaiting a reply.
+constexpr int kJpegResetItem = 99;
+
+const SwitchFamily* find_family(std::string_view name) {
+  for (const SwitchFamily& f : kSwitchFamilies) {
+    if (f.name == name) return &f;
+  }
+  return nullptr;
+}
+
+// Formats this computer's local time as the recorder's short date and time texts.
+bool local_clock_texts(std::string* date, std::string* time) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return false;
+  char d[16];
+  char t[16];
+  if (std::strftime(d, sizeof d, "%y/%m/%d", &local) == 0 ||
+      std::strftime(t, sizeof t, "%H:%M:%S", &local) == 0) {
+    return false;
+  }
+  *date = d;
+  *time = t;
+  return true;
+}
+
+int time_get(const Invocation& inv) {
+  return run_connected(inv.global, [](Session& s) {
+    char date[kClockTextSize] = {};
+    char time[kClockTextSize] = {};
+    int rc = kora_get_time(s.slot(), date, time);
+    if (rc != 0) return report_failure("read the recorder clock", rc);
+    std::printf("recorder clock: %s %s\n", date, time);
+    return kExitOk;
+  });
+}
+
+int time_set(const Invocation& inv, const std::string& date, const std::string& time) {
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = kora_set_time(s.slot(), date.c_str(), time.c_str());
+    if (rc != 0) return report_failure("set the recorder clock to " + date + " " + time, rc);
+    std::printf("recorder clock set to %s %s\n", date.c_str(), time.c_str());
+    return kExitOk;
+  });
+}
+
+}  // namespace
+
+int run_connect(const Invocation& inv) {
+  int status = kExitOk;
+  if (!expect_positional(inv, 0, 0, &status)) return status;
+  return run_connected(inv.global, [&](Session& s) {
+    std::printf("connected to %s (login port %d)\n", describe_target(inv.global).c_str(),
+                5001 + 2 * s.slot());
+    std::printf("recorder: %s\n", s.info().c_str());
+    return kExitOk;
+  });
+}
+
+int run_time(const Invocation& inv) {
+  const auto& pos = inv.args.positional;
+  int status = kExitOk;
+  if (pos.empty()) return usage(inv, "say 'time get' or 'time set DATE TIME'");
+  if (pos[0] == "get") {
+    if (!expect_positional(inv, 1, 0, &status)) return status;
+    return time_get(inv);
+  }
+  if (pos[0] != "set") return usage(inv, "unknown action '" + pos[0] + "' (get or set)");
+  if (pos.size() == 2 && pos[1] == "now") {
+    std::string date, time;
+    if (!local_clock_texts(&date, &time)) {
+      return report_problem("time set now", "cannot read this computer's local time");
+    }
+    return time_set(inv, date, time);
+  }
+  if (!expect_positional(inv, 1, 2, &status)) return status;
+  return time_set(inv, pos[1], pos[2]);
+}
+
+int run_switch(const Invocation& inv) {
+  const auto& pos = inv.args.positional;
+  int status = kExitOk;
+  if (pos.size() < 2) return usage(inv, "say 'switch {cam|hd|jpeg} get ITEM' or '... set A B'");
+  const SwitchFamily* family = find_family(pos[0]);
+  if (family == nullptr) return usage(inv, "unknown switch family '" + pos[0] + "' (cam, hd, jpeg)");
+  std::string error;
+  if (pos[1] == "get") {
+    int item = 0;
+    if (!expect_positional(inv, 2, 1, &status)) return status;
+    if (!parse_int_arg(pos[2], "ITEM", &item, &error)) return usage(inv, error);
+    return run_connected(inv.global, [&](Session& s) {
+      int rc = family->get(s.slot(), item);
+      std::string what = std::string(family->label) + " " + dec_hex(static_cast<uint32_t>(item));
+      if (rc < 0) return report_failure("read " + what, rc);
+      std::printf("%s: %s\n", what.c_str(),
+                  dec_hex(static_cast<uint32_t>(rc), family->value_width).c_str());
+      return kExitOk;
+    });
+  }
+  if (pos[1] != "set") return usage(inv, "unknown action '" + pos[1] + "' (get or set)");
+  int a = 0, b = 0;
+  if (!expect_positional(inv, 2, 2, &status)) return status;
+  if (!parse_int_arg(pos[2], "A", &a, &error) || !parse_int_arg(pos[3], "B", &b, &error)) {
+    return usage(inv, error);
+  }
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = family->set(s.slot(), a, b);
+    std::string what = std::string(family->label) + " " + dec_hex(static_cast<uint32_t>(a)) +
+                       " to " + dec_hex(static_cast<uint32_t>(b), family->value_width);
+    if (family->name == "jpeg" && a == kJpegResetItem && rc == VIRAZAV_ERR_JPEG_RESET) {
+      std::printf("JPEG switches reset (item 99 sent; by design no reply is read)\n");
+      return kExitOk;
+    }
+    if (rc < 0) return report_failure("set " + what, rc);
+    std::printf("set %s; recorder reports %s\n", what.c_str(),
+                dec_hex(static_cast<uint32_t>(rc), family->value_width).c_str());
+    return kExitOk;
+  });
+}
+
+int run_combi(const Invocation& inv) {
+  const auto& pos = inv.args.positional;
+  int status = kExitOk;
+  if (pos.empty()) return usage(inv, "say 'combi set W1 W2 W3 W4 W5' or 'combi get P1 P2 P3 P4 W5'");
+  if (pos[0] != "set" && pos[0] != "get") {
+    return usage(inv, "unknown action '" + pos[0] + "' (get or set)");
+  }
+  if (!expect_positional(inv, 1, 5, &status)) return status;
+  int w[5] = {};
+  std::string error;
+  for (int i = 0; i < 5; ++i) {
+    std::string name = (pos[0] == "set" || i == 4 ? "W" : "P") + std::to_string(i + 1);
+    if (!parse_int_arg(pos[static_cast<size_t>(i) + 1], name, &w[i], &error)) {
+      return usage(inv, error);
+    }
+  }
+  if (pos[0] == "set") {
+    return run_connected(inv.global, [&](Session& s) {
+      int rc = kora_combi_set(s.slot(), w[0], w[1], w[2], w[3], w[4]);
+      if (rc < 0) return report_failure("set the combined words", rc);
+      std::printf("combined words set: %04X %04X %04X %04X %04X; recorder reports %s\n",
+                  static_cast<uint32_t>(w[0]), static_cast<uint32_t>(w[1]),
+                  static_cast<uint32_t>(w[2]), static_cast<uint32_t>(w[3]),
+                  static_cast<uint32_t>(w[4]), dec_hex(static_cast<uint32_t>(rc), 4).c_str());
+      return kExitOk;
+    });
+  }
+  return run_connected(inv.global, [&](Session& s) {
+    uint32_t p[4] = {static_cast<uint32_t>(w[0]), static_cast<uint32_t>(w[1]),
+                     static_cast<uint32_t>(w[2]), static_cast<uint32_t>(w[3])};
+    int rc = kora_combi_get(s.slot(), &p[0], &p[1], &p[2], &p[3], w[4]);
+    if (rc != 0) return report_failure("read the combined words", rc);
+    for (int i = 0; i < 4; ++i) std::printf("P%d = %s\n", i + 1, dec_hex(p[i], 4).c_str());
+    return kExitOk;
+  });
+}
+
+}  // namespace virazav::cli

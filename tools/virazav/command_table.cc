@@ -1,0 +1,177 @@
+// The command table with every command's help text, and the help and usage printers that
+// read it.
+
+#include <cstdio>
+
+#include "commands.h"
+#include "report.h"
+
+namespace virazav::cli {
+
+namespace {
+
+constexpr OptionSpec kMenuOptions[] = {
+    {"out", true, "FILE", "write the block to FILE instead of dumping it"},
+};
+constexpr OptionSpec kUpdateOptions[] = {
+    {"kind", true, "K", "update kind passed to the recorder, 0..0xFF (default 0)"},
+    {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
+};
+constexpr OptionSpec kDemoOptions[] = {
+    {"out", true, "DIR", "folder for everything the tour writes (default demo-out)"},
+    {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
+};
+
+constexpr Command kCommands[] = {
+    {"connect", "connect", "log in, print the recorder's information text, log out",
+     "Logs in to the recorder on the slot (login port 5001 + 2 * slot), prints the\n"
+     "information text of its greeting and closes the connection again. Use it to check\n"
+     "the address and the password.",
+     {},
+     run_connect},
+    {"time", "time get\ntime set DATE TIME\ntime set now", "read or set the recorder clock",
+     "get prints the recorder clock. A two-digit year gets its century: 00..79 are read\n"
+     "as 2000..2079 and 80..99 as 1980..1999.\n"
+     "set sends DATE (YY/MM/DD or YYYY/MM/DD) and TIME (HH:MM:SS) exactly as given; the\n"
+     "recorder checks them and answers NG to a date it does not take.\n"
+     "set now sends this computer's local time as YY/MM/DD HH:MM:SS.",
+     {},
+     run_time},
+    {"switch", "switch {cam|hd|jpeg} get ITEM\nswitch {cam|hd|jpeg} set A B",
+     "read or set a camera, disk or JPEG switch",
+     "get prints the value of switch ITEM of the camera (cam), disk (hd) or JPEG (jpeg)\n"
+     "table. set sends A (the item) and B (its new value) and prints the value the\n"
+     "recorder reports back.\n"
+     "cam set and hd set wait up to 50 s for a reply, cam get up to 30 s. jpeg set with\n"
+     "A = 99 resets the JPEG switches: no reply is read and the command takes 4 s.\n"
+     "Numbers are decimal or 0x hexadecimal.",
+     {},
+     run_switch},
+    {"combi", "combi set W1 W2 W3 W4 W5\ncombi get P1 P2 P3 P4 W5",
+     "set or read the combined switch words",
+     "set sends the five combined words W1..W5 (W1 names the group on the usual\n"
+     "recorders) and prints the recorder's answer.\n"
+     "get sends P1 (the group) with the current words P2..P4 and W5 and prints the four\n"
+     "words the recorder returns in P1..P4.\n"
+     "Numbers are decimal or 0x hexadecimal.",
+     {},
+     run_combi},
+    {"status", "status ITEM", "read a status word",
+     "Prints status word ITEM (0..0xFF) of the recorder.", {}, run_status},
+    {"menu", "menu N [--out FILE]", "read a menu block",
+     "Reads menu block N (0..0xFF) and prints its size and a hex/ASCII dump, or writes\n"
+     "the block to FILE with --out. Takes at least 1 s: the recorder sends the block\n"
+     "after a pause.",
+     kMenuOptions,
+     run_menu},
+    {"playlist", "playlist N", "fetch a play list into img/list<n>.txt and print it",
+     "Fetches play list N (0..0xFF). The library stores it in img/list<n>.txt under the\n"
+     "current folder, n in lower-case hexadecimal; the img folder is created when\n"
+     "missing. The file is then printed. An empty list writes no file.",
+     {},
+     run_playlist},
+    {"hddlist", "hddlist A B", "read the recorder's disk list",
+     "Sends A and B (on the usual recorders the first entry and the number of entries\n"
+     "wanted) and prints the recorder's answer.",
+     {},
+     run_hddlist},
+    {"play", "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
+     "drive the recorder's own playback",
+     "control sends playback control N (0 stops on the usual recorders).\n"
+     "search looks for recordings at the given local date and time (decimal fields).\n"
+     "pointer sets the play pointer to A B.\n"
+     "Each prints the recorder's answer.",
+     {},
+     run_play},
+    {"reboot", "reboot", "reboot the recorder",
+     "Asks the recorder to reboot. It drops every connection and takes a moment before\n"
+     "it accepts logins again.",
+     {},
+     run_reboot},
+    {"mem", "mem get A B\nmem set A B C", "read or write recorder memory",
+     "get reads memory at address A (24 bits); B is passed along.\n"
+     "set writes C at offset B of bank A (the address is A * 0x10000 + B on the usual\n"
+     "recorders). Both print the value the recorder answers with.",
+     {},
+     run_mem},
+    {"i2c", "i2c get A B\ni2c set A B C", "read or write an I2C register",
+     "get reads register B of device A; set writes C there. Both print the value the\n"
+     "recorder answers with.",
+     {},
+     run_i2c},
+    {"nvc", "nvc get A B C\nnvc set A B C D", "read or write an Nvc value",
+     "get reads the Nvc value at A B C; set writes D there. Both print the value the\n"
+     "recorder answers with.",
+     {},
+     run_nvc},
+    {"update", "update FILE [--kind K] [--progress]", "upload update data",
+     "Uploads the first 8 MiB of FILE as update data of kind K, followed by one zero\n"
+     "byte. A progress bar is drawn on standard error when it is a terminal (or with\n"
+     "--progress); otherwise one line sums the transfer up.",
+     kUpdateOptions,
+     run_update},
+    {"demo", "demo [--out DIR] [--progress]", "tour the library against a built-in recorder",
+     "Starts a simulated recorder inside this program (on 127.0.0.1, or 127.0.0.2 and on\n"
+     "when its ports are taken; --address picks one) and runs every command family of\n"
+     "the library against it, one line per step. Files go to DIR: the menu block, the\n"
+     "play list (DIR/img/), the update image and the diagnostic log (DIR/drive-c, set as\n"
+     "VIRAZAV_DRIVE_C). The recorder is rebooted at the end. --password and --slot are\n"
+     "used by both sides.",
+     kDemoOptions,
+     run_demo},
+};
+
+void print_options(std::span<const OptionSpec> options) {
+  for (const OptionSpec& o : options) {
+    std::string left = "--" + std::string(o.name);
+    if (o.takes_value) left += " " + std::string(o.value_name);
+    std::printf("  %-18s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
+                o.description.data());
+  }
+}
+
+}  // namespace
+
+std::span<const Command> command_table() { return kCommands; }
+
+const Command* find_command(std::string_view name) {
+  for (const Command& c : kCommands) {
+    if (c.name == name) return &c;
+  }
+  return nullptr;
+}
+
+void print_command_help(const Command& command) {
+  std::string_view synopsis = command.synopsis;
+  const char* lead = "Usage: ";
+  while (!synopsis.empty()) {
+    size_t nl = synopsis.find('\n');
+    std::string_view line = synopsis.substr(0, nl);
+    std::printf("%svirazav [OPTIONS] %.*s\n", lead, static_cast<int>(line.size()), line.data());
+    lead = "       ";
+    synopsis = nl == std::string_view::npos ? std::string_view() : synopsis.substr(nl + 1);
+  }
+  std::printf("\n%.*s\n", static_cast<int>(command.details.size()), command.details.data());
+  if (!command.options.empty()) {
+    std::printf("\nOptions:\n");
+    print_options(command.options);
+  }
+  std::printf("\nGlobal options:\n");
+  print_options(global_option_specs());
+  std::printf("  %-18s %s\n", "-h, --help", "show this help");
+}
+
+int usage(const Invocation& inv, std::string_view message) {
+  return report_usage(inv.command.name, message);
+}
+
+bool expect_positional(const Invocation& inv, size_t skip, size_t count, int* status) {
+  size_t given = inv.args.positional.size() - skip;
+  if (given == count) return true;
+  std::string message = given < count ? "too few arguments" : "too many arguments";
+  message += " (expected " + std::to_string(count) + ", got " + std::to_string(given) + ")";
+  *status = usage(inv, message);
+  return false;
+}
+
+}  // namespace virazav::cli

@@ -1,0 +1,63 @@
+// The table of virazav's commands: each command's name, synopsis, help text, its own
+// options and the function that carries it out. main.cc dispatches through the table; the
+// commands live in one file per family (clock and switches, playback, maintenance, demo).
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "options.h"
+
+namespace virazav::cli {
+
+struct Command;
+
+// What a command gets to run: the global settings, its parsed arguments and its own entry.
+struct Invocation {
+  const GlobalOptions& global;
+  const Arguments& args;
+  const Command& command;
+};
+
+struct Command {
+  std::string_view name;
+  std::string_view synopsis;  // the forms of the command line after "virazav"
+  std::string_view summary;   // one line for the command list
+  std::string_view details;   // paragraphs for "virazav <name> --help"
+  std::span<const OptionSpec> options;
+  int (*run)(const Invocation& inv);
+};
+
+// Returns every command in the order the help lists them.
+std::span<const Command> command_table();
+// Returns the command with that name, or nullptr.
+const Command* find_command(std::string_view name);
+
+// Prints a command's help (synopsis, details, its options and the global options).
+void print_command_help(const Command& command);
+
+// Reports a usage error for the command; returns kExitUsage.
+int usage(const Invocation& inv, std::string_view message);
+// Checks the number of positional arguments after `skip` words (sub-actions already
+// taken); on a mismatch reports it and returns false.
+bool expect_positional(const Invocation& inv, size_t skip, size_t count, int* status);
+
+// The commands, one per family file.
+int run_connect(const Invocation& inv);   // clock_commands.cc
+int run_time(const Invocation& inv);      // clock_commands.cc
+int run_switch(const Invocation& inv);    // clock_commands.cc
+int run_combi(const Invocation& inv);     // clock_commands.cc
+int run_status(const Invocation& inv);    // playback_commands.cc
+int run_menu(const Invocation& inv);      // playback_commands.cc
+int run_playlist(const Invocation& inv);  // playback_commands.cc
+int run_hddlist(const Invocation& inv);   // playback_commands.cc
+int run_play(const Invocation& inv);      // playback_commands.cc
+int run_reboot(const Invocation& inv);    // playback_commands.cc
+int run_mem(const Invocation& inv);       // maintenance_commands.cc
+int run_i2c(const Invocation& inv);       // maintenance_commands.cc
+int run_nvc(const Invocation& inv);       // maintenance_commands.cc
+int run_update(const Invocation& inv);    // maintenance_commands.cc
+int run_demo(const Invocation& inv);      // demo.cc
+
+}  // namespace virazav::cli

@@ -1,0 +1,66 @@
+// The demo tour: a simulated recorder started inside the program, and a list of steps
+// that each use one family of the library's C interface against it and report one line.
+// A new step is one function and one entry in tour_steps().
+#pragma once
+
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+namespace virazav::sim {
+class Recorder;
+}
+
+namespace virazav::cli {
+
+// What the steps share: where to write, whom to talk to, the open session and the list of
+// files written so far (for the closing summary).
+struct Tour {
+  std::filesystem::path dir;  // absolute
+  std::string address;
+  std::string password;
+  int slot = 0;
+  bool draw_progress = false;
+  sim::Recorder* recorder = nullptr;  // the recorder the tour runs against
+  Session session;
+
+  struct Output {
+    std::filesystem::path path;
+    std::string what;
+  };
+  std::vector<Output> outputs;
+
+  // Records a file or folder the tour wrote, for the summary.
+  void wrote(const std::filesystem::path& path, std::string what) {
+    outputs.push_back({path, std::move(what)});
+  }
+};
+
+// The outcome of a step: success and the line's text. `code` is the library's code of a
+// failure (0 when the failure is not one, such as a mismatch).
+struct StepResult {
+  bool ok = true;
+  std::string text;
+  int code = 0;
+};
+
+// Returns a successful result with the text.
+StepResult step_ok(std::string text);
+// Returns a failed result for a library code: "<what>: <library text> (<code>)".
+StepResult step_failed(const std::string& what, int code);
+// Returns a failed result for something that is not a library code.
+StepResult step_problem(std::string text);
+
+struct TourStep {
+  const char* name;
+  StepResult (*run)(Tour& tour);
+  bool required;  // when it fails, the steps after it are skipped
+};
+
+// Returns the steps in the order the tour runs them.
+std::span<const TourStep> tour_steps();
+
+}  // namespace virazav::cli

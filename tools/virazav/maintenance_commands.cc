@@ -1,0 +1,140 @@
+// The mem, i2c, nvc and update commands: the recorder's memory, I2C and Nvc values, and
+// the upload of update data.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "progress.h"
+#include "report.h"
+#include "session.h"
+#include "virazav.h"
+
+namespace virazav::cli {
+
+namespace {
+
+// One family of value commands: a getter and a setter with their argument names. The
+// calls take the slot and the numbers in order.
+struct StoreFamily {
+  const char* label;
+  std::vector<const char*> get_fields;
+  std::vector<const char*> set_fields;
+  int (*get)(int slot, const std::vector<uint32_t>& v);
+  int (*set)(int slot, const std::vector<uint32_t>& v);
+};
+
+const StoreFamily& memory_family() {
+  static const StoreFamily f = {
+      "memory",
+      {"A", "B"},
+      {"A", "B", "C"},
+      [](int slot, const std::vector<uint32_t>& v) { return kora_mem_get(slot, v[0], v[1]); },
+      [](int slot, const std::vector<uint32_t>& v) {
+        return kora_mem_set(slot, v[0], v[1], v[2]);
+      },
+  };
+  return f;
+}
+
+const StoreFamily& i2c_family() {
+  static const StoreFamily f = {
+      "I2C register",
+      {"A", "B"},
+      {"A", "B", "C"},
+      [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_get(slot, v[0], v[1]); },
+      [](int slot, const std::vector<uint32_t>& v) {
+        return kora_i2c_set(slot, v[0], v[1], v[2]);
+      },
+  };
+  return f;
+}
+
+const StoreFamily& nvc_family() {
+  static const StoreFamily f = {
+      "Nvc value",
+      {"A", "B", "C"},
+      {"A", "B", "C", "D"},
+      [](int slot, const std::vector<uint32_t>& v) {
+        return kora_nvc_get(slot, v[0], v[1], v[2]);
+      },
+      [](int slot, const std::vector<uint32_t>& v) {
+        return kora_nvc_set(slot, v[0], v[1], v[2], v[3]);
+      },
+  };
+  return f;
+}
+
+std::string join_hex(const std::vector<uint32_t>& values) {
+  std::string out;
+  for (uint32_t v : values) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%s0x%X", out.empty() ? "" : " ", v);
+    out += buf;
+  }
+  return out;
+}
+
+int run_store(const Invocation& inv, const StoreFamily& family) {
+  const auto& pos = inv.args.positional;
+  int status = kExitOk;
+  if (pos.empty() || (pos[0] != "get" && pos[0] != "set")) {
+    return usage(inv, pos.empty() ? "say 'get' or 'set' and the numbers"
+                                  : "unknown action '" + pos[0] + "' (get or set)");
+  }
+  bool is_set = pos[0] == "set";
+  const std::vector<const char*>& names = is_set ? family.set_fields : family.get_fields;
+  if (!expect_positional(inv, 1, names.size(), &status)) return status;
+  std::vector<uint32_t> values;
+  std::string error;
+  for (size_t i = 0; i < names.size(); ++i) {
+    uint32_t v = 0;
+    if (!parse_u32_arg(pos[i + 1], names[i], &v, &error)) return usage(inv, error);
+    values.push_back(v);
+  }
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = is_set ? family.set(s.slot(), values) : family.get(s.slot(), values);
+    std::string what = std::string(is_set ? "write " : "read ") + family.label + " " +
+                       join_hex(values);
+    if (rc < 0) return report_failure(what, rc);
+    std::printf("%s %s: recorder reports %s\n", family.label, join_hex(values).c_str(),
+                dec_hex(static_cast<uint32_t>(rc), 4).c_str());
+    return kExitOk;
+  });
+}
+
+}  // namespace
+
+int run_mem(const Invocation& inv) { return run_store(inv, memory_family()); }
+int run_i2c(const Invocation& inv) { return run_store(inv, i2c_family()); }
+int run_nvc(const Invocation& inv) { return run_store(inv, nvc_family()); }
+
+int run_update(const Invocation& inv) {
+  int status = kExitOk;
+  if (!expect_positional(inv, 0, 1, &status)) return status;
+  const std::string& file = inv.args.positional[0];
+  int kind = 0;
+  if (const std::string* k = inv.args.value("kind")) {
+    int64_t v = 0;
+    if (!parse_number(*k, 0, 0xFF, &v)) return usage(inv, "--kind needs a number 0..0xFF");
+    kind = static_cast<int>(v);
+  }
+  bool draw = inv.args.has("progress") || stderr_is_terminal();
+  return run_connected(inv.global, [&](Session& s) {
+    ProgressBar bar("upload", draw);
+    int rc = 0;
+    {
+      ProgressHandlerScope scope(&bar);
+      rc = kora_update(s.slot(), file.c_str(), kind);
+    }
+    bar.finish();
+    if (rc < 0) return report_failure("upload " + file, rc);
+    std::printf("uploaded %d bytes of %s as update kind %s\n", rc, file.c_str(),
+                dec_hex(static_cast<uint32_t>(kind)).c_str());
+    return kExitOk;
+  });
+}
+
+}  // namespace virazav::cli

@@ -1,0 +1,202 @@
+// Strict parsing of options and numbers for the virazav program.
+
+#include "options.h"
+
+#include <cctype>
+
+namespace virazav::cli {
+
+namespace {
+
+constexpr OptionSpec kGlobalOptions[] = {
+    {"address", true, "A", "recorder address, dotted IPv4 (default 127.0.0.1)"},
+    {"password", true, "P", "login password (default: none)"},
+    {"slot", true, "N", "connection slot 0..15; the login port is 5001 + 2*N (default 0)"},
+    {"log-drive", true, "L",
+     "keep the diagnostic log on drive L (C..F); its folder is $VIRAZAV_DRIVE_<L>"},
+};
+
+const OptionSpec* find_spec(std::span<const OptionSpec> specs, std::string_view name) {
+  for (const OptionSpec& spec : specs) {
+    if (spec.name == name) return &spec;
+  }
+  return nullptr;
+}
+
+// Stores one option in *out; an option given twice keeps its last value, as most programs
+// do, so that a wrapper script can append overrides.
+void store_option(const OptionSpec& spec, std::string value, Arguments* out) {
+  if (spec.takes_value) {
+    out->values[std::string(spec.name)] = std::move(value);
+  } else {
+    out->flags.insert(std::string(spec.name));
+  }
+}
+
+bool looks_like_short_option(std::string_view word) {
+  return word.size() >= 2 && word[0] == '-' &&
+         std::isalpha(static_cast<unsigned char>(word[1])) != 0;
+}
+
+}  // namespace
+
+std::span<const OptionSpec> global_option_specs() { return kGlobalOptions; }
+
+bool Arguments::has(std::string_view name) const {
+  return values.find(name) != values.end() || flags.find(name) != flags.end();
+}
+
+const std::string* Arguments::value(std::string_view name) const {
+  auto it = values.find(name);
+  return it == values.end() ? nullptr : &it->second;
+}
+
+bool parse_arguments(std::span<const std::string> words, std::span<const OptionSpec> global,
+                     std::span<const OptionSpec> local, Arguments* out, std::string* error) {
+  bool options_done = false;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (options_done) {
+      out->positional.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      options_done = true;
+      continue;
+    }
+    if (word == "-h" || word == "--help") {
+      out->help = true;
+      continue;
+    }
+    if (word.starts_with("--")) {
+      std::string_view body = std::string_view(word).substr(2);
+      std::string_view name = body;
+      bool inline_value = false;
+      std::string value;
+      if (size_t eq = body.find('='); eq != std::string_view::npos) {
+        name = body.substr(0, eq);
+        value = std::string(body.substr(eq + 1));
+        inline_value = true;
+      }
+      const OptionSpec* spec = find_spec(local, name);
+      if (spec == nullptr) spec = find_spec(global, name);
+      if (spec == nullptr) {
+        *error = "unknown option '--" + std::string(name) + "'";
+        return false;
+      }
+      if (!spec->takes_value && inline_value) {
+        *error = "option '--" + std::string(name) + "' takes no value";
+        return false;
+      }
+      if (spec->takes_value && !inline_value) {
+        if (i + 1 >= words.size()) {
+          *error = "option '--" + std::string(name) + "' needs a value (" +
+                   std::string(spec->value_name) + ")";
+          return false;
+        }
+        value = words[++i];
+      }
+      store_option(*spec, std::move(value), out);
+      continue;
+    }
+    if (looks_like_short_option(word)) {
+      *error = "unknown option '" + word + "'";
+      return false;
+    }
+    out->positional.push_back(word);
+  }
+  return true;
+}
+
+bool read_global_options(const Arguments& args, GlobalOptions* out, std::string* error) {
+  if (const std::string* v = args.value("address")) {
+    out->address = *v;
+    out->address_given = true;
+  }
+  if (const std::string* v = args.value("password")) out->password = *v;
+  if (const std::string* v = args.value("slot")) {
+    // The slot is passed through to the library, which owns the range check; only a
+    // number that does not fit an int is refused here.
+    if (!parse_int(*v, &out->slot)) {
+      *error = "--slot needs a number, not '" + *v + "'";
+      return false;
+    }
+  }
+  if (const std::string* v = args.value("log-drive")) {
+    char letter = v->size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>((*v)[0])))
+                                 : '\0';
+    if (letter < 'C' || letter > 'F') {
+      *error = "--log-drive needs a drive letter C, D, E or F, not '" + *v + "'";
+      return false;
+    }
+    out->log_drive = letter;
+  }
+  return true;
+}
+
+bool parse_number(std::string_view text, int64_t min, int64_t max, int64_t* out) {
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (negative) return false;  // "-0x10" is more likely a slip than a meant value
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  // Twelve significant digits already exceed every range used here; the bound keeps the
+  // accumulation below from overflowing.
+  constexpr uint64_t kCeiling = uint64_t{1} << 40;
+  uint64_t value = 0;
+  for (char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    }
+    if (digit < 0) return false;
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > kCeiling) return false;
+  }
+  int64_t signed_value = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  if (signed_value < min || signed_value > max) return false;
+  *out = signed_value;
+  return true;
+}
+
+bool parse_u32(std::string_view text, uint32_t* out) {
+  int64_t v = 0;
+  if (!parse_number(text, 0, 0xFFFFFFFFll, &v)) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool parse_int(std::string_view text, int* out) {
+  int64_t v = 0;
+  if (!parse_number(text, -2147483648ll, 0xFFFFFFFFll, &v)) return false;
+  *out = static_cast<int>(static_cast<uint32_t>(v));
+  return true;
+}
+
+bool parse_u32_arg(std::string_view text, std::string_view what, uint32_t* out,
+                   std::string* error) {
+  if (parse_u32(text, out)) return true;
+  *error = std::string(what) + " must be a number 0..0xFFFFFFFF (decimal or 0x hex), not '" +
+           std::string(text) + "'";
+  return false;
+}
+
+bool parse_int_arg(std::string_view text, std::string_view what, int* out, std::string* error) {
+  if (parse_int(text, out)) return true;
+  *error = std::string(what) + " must be a 32-bit number (decimal or 0x hex), not '" +
+           std::string(text) + "'";
+  return false;
+}
+
+}  // namespace virazav::cli

@@ -1,0 +1,195 @@
+// The status, menu, playlist, hddlist, play and reboot commands: what the recorder shows
+// and plays, and the reboot.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "report.h"
+#include "session.h"
+#include "virazav.h"
+
+namespace virazav::cli {
+
+namespace {
+
+// One receive of a menu block brings at most 1 MiB, so a buffer of that size always holds
+// what the library copies, whatever size the recorder announces.
+constexpr size_t kMenuBufferSize = 1u << 20;
+
+// Prints a text the recorder sent: line ends become plain newlines and bytes that are not
+// printable become '.', so a binary list cannot upset the terminal.
+void print_recorder_text(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    if (c == '\r') continue;
+    out.push_back(c == '\n' || c == '\t' || (u >= 0x20 && u < 0x7F) ? c : '.');
+  }
+  if (!out.empty() && out.back() != '\n') out.push_back('\n');
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// Runs one command whose only output is the recorder's answer value.
+int run_value_command(const Invocation& inv, const std::string& what,
+                      int (*call)(int slot, const std::vector<uint32_t>& v),
+                      const std::vector<uint32_t>& values) {
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = call(s.slot(), values);
+    if (rc < 0) return report_failure(what, rc);
+    std::printf("%s: recorder reports %s\n", what.c_str(),
+                dec_hex(static_cast<uint32_t>(rc)).c_str());
+    return kExitOk;
+  });
+}
+
+// Parses the positional arguments from `first` on as unsigned numbers named by `names`.
+bool parse_fields(const Invocation& inv, size_t first, std::initializer_list<const char*> names,
+                  std::vector<uint32_t>* out, int* status) {
+  if (!expect_positional(inv, first, names.size(), status)) return false;
+  std::string error;
+  size_t i = first;
+  for (const char* name : names) {
+    uint32_t v = 0;
+    if (!parse_u32_arg(inv.args.positional[i++], name, &v, &error)) {
+      *status = usage(inv, error);
+      return false;
+    }
+    out->push_back(v);
+  }
+  return true;
+}
+
+int as_int(uint32_t v) { return static_cast<int>(v); }
+
+}  // namespace
+
+int run_status(const Invocation& inv) {
+  std::vector<uint32_t> v;
+  int status = kExitOk;
+  if (!parse_fields(inv, 0, {"ITEM"}, &v, &status)) return status;
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = kora_rx_status(s.slot(), as_int(v[0]));
+    std::string what = "status word " + dec_hex(v[0]);
+    if (rc < 0) return report_failure("read " + what, rc);
+    std::printf("%s: %s\n", what.c_str(), dec_hex(static_cast<uint32_t>(rc), 4).c_str());
+    return kExitOk;
+  });
+}
+
+int run_menu(const Invocation& inv) {
+  std::vector<uint32_t> v;
+  int status = kExitOk;
+  if (!parse_fields(inv, 0, {"N"}, &v, &status)) return status;
+  const std::string* out_path = inv.args.value("out");
+  if (out_path != nullptr && out_path->empty()) return usage(inv, "--out needs a file name");
+  std::vector<uint8_t> data(kMenuBufferSize);
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = kora_rx_menu_data(s.slot(), as_int(v[0]), data.data());
+    std::string what = "menu " + dec_hex(v[0]);
+    if (rc < 0) return report_failure("read " + what, rc);
+    size_t size = std::min(static_cast<size_t>(rc), kMenuBufferSize);
+    if (out_path != nullptr) {
+      std::string error;
+      if (!write_file(*out_path, data.data(), size, &error)) {
+        return report_problem("write " + *out_path, error);
+      }
+      std::printf("%s: %d bytes written to %s\n", what.c_str(), rc, out_path->c_str());
+      return kExitOk;
+    }
+    std::printf("%s: %d bytes\n", what.c_str(), rc);
+    hex_dump(stdout, data.data(), size);
+    return kExitOk;
+  });
+}
+
+int run_playlist(const Invocation& inv) {
+  std::vector<uint32_t> v;
+  int status = kExitOk;
+  if (!parse_fields(inv, 0, {"N"}, &v, &status)) return status;
+  // The library writes the list under img/ of the current folder but does not make the
+  // folder itself.
+  std::error_code ec;
+  std::filesystem::create_directories("img", ec);
+  if (ec) return report_problem("create the img folder", ec.message());
+  char name[32];
+  std::snprintf(name, sizeof name, "img/list%x.txt", v[0]);
+  return run_connected(inv.global, [&](Session& s) {
+    int rc = kora_rx_playlist(s.slot(), as_int(v[0]));
+    std::string what = "play list " + dec_hex(v[0]);
+    if (rc < 0) return report_failure("fetch " + what, rc);
+    if (rc == 0) {
+      std::printf("%s is empty; no file written\n", what.c_str());
+      return kExitOk;
+    }
+    std::string text, error;
+    if (!read_file(name, &text, &error)) return report_problem(std::string("read ") + name, error);
+    std::printf("%s: %d bytes in %s\n", what.c_str(), rc, name);
+    print_recorder_text(text);
+    return kExitOk;
+  });
+}
+
+int run_hddlist(const Invocation& inv) {
+  std::vector<uint32_t> v;
+  int status = kExitOk;
+  if (!parse_fields(inv, 0, {"A", "B"}, &v, &status)) return status;
+  return run_value_command(
+      inv, "disk list " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8),
+      [](int slot, const std::vector<uint32_t>& x) { return kora_rx_hddlist(slot, x[0], x[1]); },
+      v);
+}
+
+int run_play(const Invocation& inv) {
+  const auto& pos = inv.args.positional;
+  int status = kExitOk;
+  if (pos.empty()) return usage(inv, "say 'play control N', 'play search ...' or 'play pointer A B'");
+  std::vector<uint32_t> v;
+  if (pos[0] == "control") {
+    if (!parse_fields(inv, 1, {"N"}, &v, &status)) return status;
+    return run_value_command(
+        inv, "playback control " + dec_hex(v[0]),
+        [](int slot, const std::vector<uint32_t>& x) { return kora_ctrl_play(slot, as_int(x[0])); },
+        v);
+  }
+  if (pos[0] == "search") {
+    if (!parse_fields(inv, 1, {"YYYY", "MM", "DD", "hh", "mm", "ss"}, &v, &status)) {
+      return status;
+    }
+    char when[96];
+    std::snprintf(when, sizeof when, "search %04u/%02u/%02u %02u:%02u:%02u", v[0], v[1], v[2],
+                  v[3], v[4], v[5]);
+    return run_value_command(
+        inv, when,
+        [](int slot, const std::vector<uint32_t>& x) {
+          return kora_play_search(slot, as_int(x[0]), as_int(x[1]), as_int(x[2]), as_int(x[3]),
+                                  as_int(x[4]), as_int(x[5]));
+        },
+        v);
+  }
+  if (pos[0] == "pointer") {
+    if (!parse_fields(inv, 1, {"A", "B"}, &v, &status)) return status;
+    return run_value_command(
+        inv, "play pointer " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8),
+        [](int slot, const std::vector<uint32_t>& x) {
+          return kora_set_playpointer(slot, x[0], x[1]);
+        },
+        v);
+  }
+  return usage(inv, "unknown action '" + pos[0] + "' (control, search or pointer)");
+}
+
+int run_reboot(const Invocation& inv) {
+  int status = kExitOk;
+  if (!expect_positional(inv, 0, 0, &status)) return status;
+  return run_value_command(
+      inv, "reboot", [](int slot, const std::vector<uint32_t>&) { return kora_re_boot(slot); },
+      {});
+}
+
+}  // namespace virazav::cli

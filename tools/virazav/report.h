@@ -1,0 +1,45 @@
+// How the virazav program speaks to its user: exit statuses, the failure and usage lines
+// on standard error, numbers in decimal and hexadecimal, hex/ASCII dumps, and small file
+// helpers the commands share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace virazav::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the library or the system reported a failure
+inline constexpr int kExitUsage = 2;    // the command line was wrong
+
+// Prints "virazav: <what>: <library text> (<code>)" on standard error; returns kExitFailure.
+int report_failure(std::string_view what, int code);
+// Prints "virazav: <what>: <detail>" on standard error for failures that are not library
+// codes (a file that cannot be written); returns kExitFailure.
+int report_problem(std::string_view what, std::string_view detail);
+// Prints "virazav: <message>" and a hint to the command's help on standard error; returns
+// kExitUsage. `command` may be empty for the program as a whole.
+int report_usage(std::string_view command, std::string_view message);
+
+// Returns "<decimal> (0x<HEX>)" for a register-like value, hexadecimal zero-filled to
+// `width` digits ("52 (0x0034)").
+std::string dec_hex(uint32_t value, int width = 2);
+// As dec_hex for a signed result; negative values show their 32-bit pattern in hex.
+std::string dec_hex_signed(int32_t value, int width = 2);
+
+// Writes a hex/ASCII dump, 16 bytes a line: offset, bytes, printable characters.
+void hex_dump(std::FILE* out, const uint8_t* data, size_t size);
+
+// Returns "3.0 MiB", "512 KiB" or "17 B".
+std::string human_bytes(double bytes);
+
+// Writes size bytes to the file, replacing it. On failure stores the system's reason in
+// *error and returns false.
+bool write_file(const std::string& path, const void* data, size_t size, std::string* error);
+// Reads a whole file. On failure stores the reason in *error and returns false.
+bool read_file(const std::string& path, std::string* out, std::string* error);
+
+}  // namespace virazav::cli
