@@ -1,0 +1,107 @@
+// The data set's process-wide state and the pieces of it shared with the
+// download: the in-memory frame index with its cursor and file, the current
+// packet, and the view of the audio output.
+#include "dlplayer/dataset.h"
+
+#include <cstring>
+
+#include "dlplayer/dataset_state.h"
+
+namespace virazav::dlplayer {
+namespace detail {
+
+DataSetState& state() {
+  static DataSetState s;
+  return s;
+}
+
+bool ensure_index() {
+  DataSetState& s = state();
+  if (s.index.ok()) return true;
+  s.index = platform::Buffer(kIndexFileBytes);
+  return s.index.ok();
+}
+
+}  // namespace detail
+
+using detail::state;
+
+int index_reset() {
+  detail::DataSetState& s = state();
+  if (!detail::ensure_index()) return -1;
+  // Readers look only up to the last valid entry; withdraw it before zeroing.
+  s.last_valid.store(-1);
+  std::memset(s.index.data(), 0, s.index.size());
+  s.cursor.store(0);
+  return 0;
+}
+
+int index_append(const FrameIndexEntry& entry) {
+  detail::DataSetState& s = state();
+  if (!detail::ensure_index()) return -1;
+  int n = s.cursor.load();
+  if (n < 0 || n >= kIndexCapacity) return -1;
+  encode_index_entry(entry, s.index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+  s.cursor.store(n + 1);
+  return 0;
+}
+
+int index_cursor() {
+  return state().cursor.load();
+}
+
+void set_index_cursor(int entry) {
+  state().cursor.store(entry);
+}
+
+FrameIndexEntry index_entry(int n) {
+  detail::DataSetState& s = state();
+  if (n < 0 || n >= kIndexCapacity || !s.index.ok()) return FrameIndexEntry{};
+  return decode_index_entry(s.index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+}
+
+int index_last_valid() {
+  return state().last_valid.load();
+}
+
+std::string index_file_path(const std::string& dir) {
+  return platform::join_path(dir, ".index");
+}
+
+int write_index_file(const std::string& dir, int count) {
+  detail::DataSetState& s = state();
+  if (count < 0) count = 0;
+  if (count > kIndexCapacity) count = kIndexCapacity;
+  if (count > 0 && !s.index.ok()) return -1;
+  platform::FileHandle f =
+      platform::file_open(index_file_path(dir), platform::OpenMode::kWriteTruncate);
+  if (f == nullptr) return -1;
+  int rc = 0;
+  if (count > 0)
+    rc = platform::file_write(f, s.index.data(), static_cast<size_t>(count) * kIndexEntrySize);
+  platform::file_close(f);
+  return rc == 0 ? 0 : -1;
+}
+
+void set_audio_output_reader(AudioOutputReader reader) {
+  state().audio_reader.store(reader);
+}
+
+AudioOutputView audio_output() {
+  AudioOutputReader r = state().audio_reader.load();
+  return r ? r() : AudioOutputView{};
+}
+
+CurrentPacket current_packet() {
+  return state().packet;
+}
+
+void set_current_packet(const CurrentPacket& packet) {
+  state().packet = packet;
+}
+
+int play_direction() {
+  return state().direction.load();
+}
+
+}  // namespace virazav::dlplayer

@@ -1,0 +1,270 @@
+// The data set's life cycle: the layer's set-up and release, opening a stream
+// file (first packet, index, end time, playback thread) and closing it, the
+// channel pictures handed to the application, and the mask and index exports.
+#include <cstring>
+
+#include "decoder/decoder.h"
+#include "dlplayer/dataset.h"
+#include "dlplayer/dataset_state.h"
+#include "dlplayer/dlplayer.h"
+#include "dlplayer/frame_index.h"
+#include "dlplayer/packet_io.h"
+#include "dlplayer/playback_thread.h"
+#include "dlplayer/stream_format.h"
+#include "dlplayer/video_headers.h"
+#include "platform/platform.h"
+
+namespace virazav::dlplayer {
+
+using detail::DataSetState;
+using detail::state;
+
+namespace {
+
+constexpr const char* kTextFileOpenError = "error: file open error ";
+constexpr const char* kTextNoFrameIndex = "frame index is none.";
+// The caption of the "frame index is none." message: 50 blanks.
+constexpr const char* kCaptionBlanks = "                                                  ";
+
+// The tail of the file scanned for the last key frame when there is no index.
+constexpr int64_t kTailBytes = 524288;
+constexpr int kTailPackets = 1000;
+// Polls of 1 ms that fileclose waits for the thread to end, and that fileopen
+// waits for it to start.
+constexpr int kThreadWaitPolls = 10000;
+
+bool valid_channel(int channel) {
+  return channel >= 0 && channel < detail::kChannels;
+}
+
+// Finds the last key frame of the stream: through the index when it is ready,
+// otherwise by scanning the file's tail. Leaves the last packet read in the
+// frame buffer (its stamp becomes the end stamp).
+void find_last_key_frame() {
+  DataSetState& s = state();
+  s.last_key_offset = 0;
+  s.last_key_prev_size = 0;
+  if (s.index_ready.load() != 1) {
+    int64_t from = s.file_size > kTailBytes ? s.file_size - kTailBytes : 0;
+    if (platform::file_seek(s.file, from, platform::SeekFrom::kBegin) != 0) return;
+    for (int i = 0; i < kTailPackets; ++i) {
+      PacketHeader h;
+      if (parse_packet_header(s.file, kForward, &h) != kPacketFound) break;
+      if (detail::load_packet(s.file, h) < 0) {
+        // A packet whose size cannot be right: search on after its start code.
+        if (platform::file_seek(s.file, h.offset + 4, platform::SeekFrom::kBegin) != 0) break;
+        continue;
+      }
+      if (h.kind != kKindVideo) continue;
+      VideoHeaders v;
+      scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
+      if (v.vop_kind == kVopIntra) {
+        s.last_key_offset = platform::file_tell(s.file);
+        s.last_key_prev_size = h.prev_size;
+      }
+    }
+    return;
+  }
+  for (int n = s.last_valid.load(); n >= 1; --n) {
+    FrameIndexEntry e = index_entry(n);
+    if (e.kind != kKindVideo) continue;
+    s.last_key_offset = static_cast<int64_t>(e.offset);
+    if (platform::file_seek(s.file, s.last_key_offset, platform::SeekFrom::kBegin) != 0) return;
+    PacketHeader h;
+    if (parse_packet_header(s.file, kForward, &h) != kPacketFound) return;
+    if (detail::load_packet(s.file, h) < 0) return;
+    VideoHeaders v;
+    scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
+    s.last_key_prev_size = h.prev_size;
+    return;
+  }
+}
+
+void close_files() {
+  DataSetState& s = state();
+  std::lock_guard<std::mutex> lock(s.player_lock);
+  platform::file_close(s.file);
+  platform::file_close(s.build_file);
+  s.file = nullptr;
+  s.build_file = nullptr;
+}
+
+// Refuses an open after the file was opened: closes it, shows the message.
+uint32_t refuse(const char* path) {
+  close_files();
+  platform::show_message(kTextFileOpenError, path);
+  state().file_size = 0;
+  return 0;
+}
+
+}  // namespace
+
+int init() {
+  DataSetState& s = state();
+  if (s.initialised.load()) return 0;
+  bool ok = true;
+  for (platform::Buffer& b : s.audio_buffers) {
+    if (!b.ok()) b = platform::Buffer(detail::kAudioBufferSize);
+    ok = ok && b.ok();
+  }
+  if (!ok) {
+    for (platform::Buffer& b : s.audio_buffers) b = platform::Buffer();
+    s.file_size = 0;
+    s.first_offset = 0;
+    s.first_size = 0;
+    return 1;
+  }
+  s.file = nullptr;
+  s.build_file = nullptr;
+  s.current_offset = 0;
+  s.last_read_offset = 0;
+  s.file_size = 0;
+  s.first_offset = 0;
+  s.first_size = 0;
+  s.play_mode.store(detail::kModeNoThread);
+  s.display_channel.store(-1);
+  s.initialised.store(true);
+  return 0;
+}
+
+void deinit() {
+  DataSetState& s = state();
+  if (!s.initialised.load()) return;
+  file_close();
+  for (platform::Buffer& b : s.audio_buffers) b = platform::Buffer();
+  s.initialised.store(false);
+}
+
+bool initialised() {
+  return state().initialised.load();
+}
+
+bool file_is_open() {
+  return state().file != nullptr;
+}
+
+uint32_t file_open(const char* path, const char* bitmap_dir, const char* index_dir, int parts) {
+  DataSetState& s = state();
+  if (!s.initialised.load() || s.file != nullptr || path == nullptr) return 0;
+  // The packets are read into the decoder's frame buffer: no decode_init, no data set.
+  if (decoder::frame_buffer() == nullptr) return 0;
+  s.file = platform::file_open(path, platform::OpenMode::kRead);
+  if (s.file == nullptr) {
+    platform::show_message(kTextFileOpenError, path);
+    s.file_size = 0;
+    return 0;
+  }
+  s.build_file = platform::file_open(path, platform::OpenMode::kRead);
+  if (s.build_file == nullptr) return refuse(path);
+  s.path = path;
+  s.play_mode.store(detail::kModeNoThread);
+
+  uint8_t pack[kPackHeaderSize];
+  long got = platform::file_read(s.file, pack, sizeof pack);
+  s.base_time.store(got == static_cast<long>(sizeof pack) ? pack_scr(pack) : 0);
+
+  // The first packet: it must exist and have a size the frame buffer holds.
+  PacketHeader first;
+  if (platform::file_seek(s.file, 0, platform::SeekFrom::kBegin) != 0 ||
+      parse_packet_header(s.file, kForward, &first) != kPacketFound ||
+      detail::load_packet(s.file, first) < 0) {
+    return refuse(path);
+  }
+  s.first_pts = s.packet.pts;
+  s.current_pts.store(s.packet.pts);
+  s.file_size = platform::file_size(s.file);
+  s.first_offset = first.offset;
+  s.first_size = first.packet_size;
+  s.current_offset = first.offset;
+  s.last_read_offset = first.offset;
+  s.master_channel.store(first.channel);
+  s.index_ready.store(0);
+  s.build_offset = first.offset;
+
+  s.index_ready.store(
+      detail::build_frame_index(index_dir ? index_dir : "", detail::kBuildFresh, parts));
+  find_last_key_frame();
+  s.end_pts = s.packet.pts;
+  platform::file_seek(s.file, s.first_offset, platform::SeekFrom::kBegin);
+  s.current_offset = s.first_offset;
+
+  s.bitmap_dir = bitmap_dir ? bitmap_dir : "";
+  if (s.bitmap_dir.size() > detail::kBitmapDirMax) s.bitmap_dir.resize(detail::kBitmapDirMax);
+  for (auto& f : s.picture_ready) f.store(0);
+  s.play_mode.store(detail::kModeNoThread);
+  if (!detail::start_playback_thread()) return refuse(path);
+  for (int i = 0; i < kThreadWaitPolls && s.play_mode.load() == detail::kModeNoThread; ++i) {
+    platform::sleep_ms(1);
+  }
+  return static_cast<uint32_t>(s.file_size);
+}
+
+void file_close() {
+  DataSetState& s = state();
+  if (!s.initialised.load() || s.file == nullptr) return;
+  if (s.play_mode.load() != detail::kModeNoThread) {
+    s.play_mode.store(detail::kModeEnd);
+    for (int i = 0; i < kThreadWaitPolls && s.play_mode.load() != detail::kModeNoThread; ++i) {
+      platform::sleep_ms(1);
+    }
+  }
+  close_files();
+}
+
+int file_lock(int channel) {
+  DataSetState& s = state();
+  if (!valid_channel(channel) || s.picture_ready[channel].load() == 0) return 0;
+  std::lock_guard<std::mutex> lock(s.channel_locks[channel]);
+  std::string path = platform::join_path(s.bitmap_dir, std::to_string(channel) + ".bmp");
+  decoder::write_channel_bmp(path, channel);
+  return 1;
+}
+
+int file_unlock(int channel) {
+  if (!valid_channel(channel)) return 0;
+  return state().picture_ready[channel].exchange(0);
+}
+
+int frame_index(const char* index_dir, int parts) {
+  DataSetState& s = state();
+  if (parts == 0) return s.index_ready.load();
+  if (s.index_ready.load()) return parts;
+  if (!s.initialised.load() || s.file == nullptr) return 0;
+  if (detail::build_frame_index(index_dir ? index_dir : "", detail::kBuildContinue, parts) == 1) {
+    return parts;
+  }
+  int64_t step = s.file_size / (parts < 1 ? 1 : parts);
+  if (step < 1) step = 1;
+  return static_cast<int>((s.build_offset - s.first_offset) / step);
+}
+
+void get_enable_ch(uint32_t* video_mask, uint32_t* audio_mask, const char* index_dir, int parts) {
+  DataSetState& s = state();
+  if (s.index_ready.load() != 1) {
+    platform::show_message(kTextNoFrameIndex, kCaptionBlanks);
+    if (s.file != nullptr) {
+      s.index_ready.store(
+          detail::build_frame_index(index_dir ? index_dir : "", detail::kBuildToEnd, parts));
+    }
+  }
+  if (video_mask) *video_mask = s.video_mask.load();
+  if (audio_mask) *audio_mask = s.audio_mask.load();
+}
+
+void set_disp_type(int channel) {
+  DataSetState& s = state();
+  std::lock_guard<std::mutex> lock(s.player_lock);
+  s.display_channel.exchange(channel);
+}
+
+int play_mode() {
+  return state().play_mode.load();
+}
+
+void request_play_mode(int mode) {
+  DataSetState& s = state();
+  std::lock_guard<std::mutex> lock(s.player_lock);
+  if (s.play_mode.load() != mode) detail::set_play_mode(mode);
+}
+
+}  // namespace virazav::dlplayer

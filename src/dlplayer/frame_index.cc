@@ -1,0 +1,290 @@
+// The frame index of a data set: loading an index file (both forms), building
+// it from the stream file one slice a call, the frame interval it implies, and
+// the walks the player moves by (index_step, index_locate, seek_key_frame).
+#include "dlplayer/frame_index.h"
+
+#include <cstring>
+
+#include "decoder/decoder.h"
+#include "dlplayer/dataset.h"
+#include "dlplayer/dataset_state.h"
+#include "dlplayer/stream_format.h"
+#include "dlplayer/video_headers.h"
+#include "platform/platform.h"
+
+namespace virazav::dlplayer::detail {
+namespace {
+
+// Bytes of a packet the builder reads to classify it.
+constexpr size_t kProbeBytes = 256;
+constexpr uint32_t kPtsPerMs = 90;
+
+void put_entry(int n, const FrameIndexEntry& e) {
+  encode_index_entry(e, state().index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+}
+
+bool audio_device_open() {
+  return audio_output().device_state == 1;
+}
+
+// Loads an index file into the zeroed array. Entries are taken up to, not
+// including, the first whose offset is 0 or cannot be a packet of this stream
+// file (before the first packet or at or beyond its end), or whose kind or
+// channel is out of range. Returns false when the file does not open.
+bool load_index_file(const std::string& path) {
+  DataSetState& s = state();
+  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kRead);
+  if (f == nullptr) return false;
+  uint8_t* index = s.index.data();
+  size_t got = 0;
+  while (got < kIndexFileBytes) {
+    long n = platform::file_read(f, index + got, kIndexFileBytes - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  platform::file_close(f);
+  std::memset(index + got, 0, kIndexFileBytes - got);
+  uint32_t video = 0, audio = 0;
+  bool device_open = audio_device_open();
+  int taken = 0;
+  for (; taken < kIndexCapacity; ++taken) {
+    FrameIndexEntry e = index_entry(taken);
+    if (e.offset == 0) break;
+    if (static_cast<int64_t>(e.offset) < s.first_offset ||
+        static_cast<int64_t>(e.offset) >= s.file_size || e.kind > kKindAudio || e.channel > 15) {
+      break;
+    }
+    if (e.kind == kKindVideo) {
+      video |= 1u << e.channel;
+    } else if (device_open) {
+      audio |= 1u << e.channel;
+    }
+  }
+  // Whatever follows the first entry not taken is not part of the index.
+  std::memset(index + static_cast<size_t>(taken) * kIndexEntrySize, 0,
+              kIndexFileBytes - static_cast<size_t>(taken) * kIndexEntrySize);
+  s.video_mask.store(video);
+  s.audio_mask.store(audio);
+  s.last_valid.store(taken - 1);
+  return true;
+}
+
+// Puts the data set back at its first packet (under the player lock, since the
+// playback thread may be running).
+void rewind_to_first_packet() {
+  DataSetState& s = state();
+  std::lock_guard<std::mutex> lock(s.player_lock);
+  s.current_offset = s.first_offset;
+  if (s.file) platform::file_seek(s.file, s.first_offset, platform::SeekFrom::kBegin);
+}
+
+int complete(const std::string& path, int count, bool save) {
+  DataSetState& s = state();
+  s.last_valid.store(count - 1);
+  if (save) {
+    // An index file that cannot be created leaves the index in memory only.
+    platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
+    if (f != nullptr) {
+      platform::file_write(f, s.index.data(), kIndexFileBytes);
+      platform::file_close(f);
+    }
+  }
+  rewind_to_first_packet();
+  derive_frame_interval();
+  s.index_ready.store(1);
+  return 1;
+}
+
+bool matches(const FrameIndexEntry& e, int kind_filter, int video_channel, int audio_channel) {
+  if (kind_filter == kStepKeyFrames && e.kind != kKindVideo) return false;
+  if (kind_filter == kStepAudio && e.kind != kKindAudio) return false;
+  if (e.kind == kKindVideo)
+    return video_channel < 0 || video_channel > 15 || video_channel == e.channel;
+  return audio_channel < 0 || audio_channel > 3 || audio_channel == e.channel;
+}
+
+}  // namespace
+
+void derive_frame_interval() {
+  DataSetState& s = state();
+  int interval = kIntervalLongMs;
+  if (s.audio_mask.load() != 0) {
+    interval = kIntervalShortMs;
+  } else {
+    uint32_t first[kChannels] = {}, second[kChannels] = {};
+    int seen[kChannels] = {};
+    int last = s.last_valid.load();
+    for (int n = 0; n < last; ++n) {
+      FrameIndexEntry e = index_entry(n);
+      if (e.kind != kKindVideo || e.channel >= kChannels || seen[e.channel] >= 2) continue;
+      (seen[e.channel] == 0 ? first : second)[e.channel] = e.pts;
+      ++seen[e.channel];
+    }
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (seen[ch] < 2) continue;
+      uint32_t ms = (second[ch] - first[ch]) / kPtsPerMs;
+      if (ms != 0 && ms <= static_cast<uint32_t>(kIntervalShortMs)) {
+        interval = kIntervalShortMs;
+        s.master_channel.store(ch);
+        break;
+      }
+    }
+  }
+  s.frame_interval_ms.store(interval);
+  s.default_interval_ms.store(interval);
+}
+
+int build_frame_index(const std::string& index_dir, int mode, int parts) {
+  DataSetState& s = state();
+  if (s.index_ready.load()) return s.index_ready.load();
+  if (!ensure_index() || s.build_file == nullptr) return 0;
+  if (parts < 1) parts = 1;
+  std::string path = index_file_path(index_dir);
+  if (mode <= 0) {
+    s.cursor.store(0);
+    s.last_valid.store(-1);
+    s.video_mask.store(0);
+    s.audio_mask.store(0);
+    s.build_offset = s.first_offset;
+    std::memset(s.index.data(), 0, kIndexFileBytes);
+  }
+  int64_t step = s.file_size / parts;
+  if (step < 1) step = 1;
+  s.build_last_progress = static_cast<int>((s.build_offset - s.first_offset) / step);
+
+  if (load_index_file(path)) return complete(path, s.last_valid.load() + 1, false);
+
+  platform::FileHandle f = s.build_file;
+  int count = mode <= 0 ? 0 : s.last_valid.load() + 1;
+  if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) {
+    return complete(path, count, true);
+  }
+  bool device_open = audio_device_open();
+  uint8_t head[kProbeBytes];
+  while (true) {
+    PacketHeader h;
+    if (parse_packet_header(f, kForward, &h) != kPacketFound) break;
+    if (h.packet_size < kPacketHeaderBytes) {
+      // A size that cannot hold the packet's own header: not a packet to
+      // index; search on after its start code.
+      s.build_offset = h.offset + 4;
+      if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
+      continue;
+    }
+    size_t want = h.packet_size < kProbeBytes ? h.packet_size : kProbeBytes;
+    long got = platform::file_read(f, head, want);
+    if (got <= 0) break;
+    size_t n = static_cast<size_t>(got);
+    FrameIndexEntry e;
+    e.channel = static_cast<uint8_t>(h.channel);
+    e.offset = static_cast<uint64_t>(h.offset);
+    bool add = false;
+    if (h.kind == kKindVideo) {
+      VideoHeaders v;
+      if (scan_video_headers(head, n, &v) != 0 && v.vop_kind == kVopIntra) {
+        e.kind = kKindVideo;
+        add = true;
+        s.video_mask.fetch_or(1u << h.channel);
+      }
+    } else {
+      e.kind = kKindAudio;
+      add = true;
+      if (device_open) s.audio_mask.fetch_or(1u << h.channel);
+    }
+    if (add) {
+      e.pts = packet_pts(head, n);
+      put_entry(count++, e);
+      if (count >= kIndexCapacity) break;
+    }
+    s.build_offset = h.offset + h.packet_size;
+    if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
+    if (mode != kBuildToEnd) {
+      int progress = static_cast<int>((s.build_offset - s.first_offset) / step);
+      if (progress != s.build_last_progress) {
+        s.build_last_progress = progress;
+        if (progress < parts) {
+          s.last_valid.store(count - 1);
+          return 0;
+        }
+      }
+    }
+  }
+  return complete(path, count, true);
+}
+
+int64_t index_step(int kind_filter, int video_channel, int audio_channel, int direction,
+                   bool has_limit, uint32_t pts_limit) {
+  DataSetState& s = state();
+  int last = s.last_valid.load();
+  if (last < 0) {
+    s.cursor.store(0);
+    return static_cast<int64_t>(index_entry(0).offset);
+  }
+  int step = direction == kBackward ? -1 : 1;
+  int n = s.cursor.load();
+  int steps = 0;
+  while (true) {
+    n += step;
+    ++steps;
+    if (n < 0) {
+      s.cursor.store(0);
+      return static_cast<int64_t>(index_entry(0).offset);
+    }
+    if (n > last) {
+      n = last;
+      break;
+    }
+    FrameIndexEntry e = index_entry(n);
+    if (matches(e, kind_filter, video_channel, audio_channel)) {
+      if (!has_limit) break;
+      if (step > 0 ? e.pts >= pts_limit : e.pts <= pts_limit) break;
+    }
+    if (steps > last + 1) break;
+  }
+  s.cursor.store(n);
+  return static_cast<int64_t>(index_entry(n).offset);
+}
+
+int index_locate(int64_t offset, int direction) {
+  DataSetState& s = state();
+  int last = s.last_valid.load();
+  if (last < 0) return 0;
+  int n = s.cursor.load();
+  if (n < 0) n = 0;
+  if (n > last) n = last;
+  auto at = [](int k) { return static_cast<int64_t>(index_entry(k).offset); };
+  if (at(n) > offset) {
+    while (n > 0 && at(n) > offset) --n;
+  } else {
+    while (n < last && at(n) < offset) ++n;
+  }
+  if (direction == kForward) return n - 1 < 0 ? 0 : n - 1;
+  return n + 1 > last ? last : n + 1;
+}
+
+int seek_key_frame(int direction) {
+  DataSetState& s = state();
+  if (!s.initialised.load() || s.file == nullptr) return -1;
+  uint8_t* buffer = decoder::frame_buffer();
+  if (buffer == nullptr) return -1;
+  s.cursor.store(index_locate(s.current_offset, direction));
+  int64_t offset =
+      index_step(kStepKeyFrames, s.display_channel.load(), audio_output().audio_channel, direction);
+  s.current_offset = offset;
+  if (platform::file_seek(s.file, offset, platform::SeekFrom::kBegin) != 0) return -1;
+  long got = platform::file_read(s.file, buffer, kProbeBytes);
+  platform::file_seek(s.file, offset, platform::SeekFrom::kBegin);
+  if (got <= 0) return -1;
+  PacketHeader h;
+  if (parse_packet_header(buffer, static_cast<size_t>(got), direction, &h) != kPacketFound)
+    return -1;
+  s.current_pts.store(packet_pts(buffer, static_cast<size_t>(got)));
+  s.packet.channel = h.channel;
+  s.packet.kind = h.kind;
+  s.packet.packet_size = h.packet_size;
+  s.packet.prev_size = h.prev_size;
+  s.packet.loaded = static_cast<uint32_t>(got);
+  return h.channel;
+}
+
+}  // namespace virazav::dlplayer::detail

@@ -1,0 +1,32 @@
+// Loading a packet of the stream file into the frame buffer, with the size
+// checks that keep a damaged file from reaching outside the buffer.
+#include "dlplayer/packet_io.h"
+
+#include "decoder/decoder.h"
+#include "dlplayer/dataset_state.h"
+
+namespace virazav::dlplayer::detail {
+
+long load_packet(platform::FileHandle file, const PacketHeader& h) {
+  uint8_t* buffer = decoder::frame_buffer();
+  if (buffer == nullptr || file == nullptr) return -1;
+  if (h.packet_size < kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize) return -1;
+  size_t got = 0;
+  while (got < h.packet_size) {
+    long n = platform::file_read(file, buffer + got, h.packet_size - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got == 0) return -1;
+  DataSetState& s = state();
+  s.packet.channel = h.channel;
+  s.packet.kind = h.kind;
+  s.packet.packet_size = h.packet_size;
+  s.packet.prev_size = h.prev_size;
+  s.packet.loaded = static_cast<uint32_t>(got);
+  s.packet.pts = packet_pts(buffer, got);
+  s.last_read_offset = h.offset;
+  return static_cast<long>(got);
+}
+
+}  // namespace virazav::dlplayer::detail

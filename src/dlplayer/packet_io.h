@@ -1,0 +1,21 @@
+// Reading a whole packet of the open stream file into the decoder's frame
+// buffer (private to src/dlplayer/).
+#pragma once
+
+#include <cstdint>
+
+#include "dlplayer/stream_format.h"
+#include "platform/platform.h"
+
+namespace virazav::dlplayer::detail {
+
+// Reads the packet `h` (the file positioned at its start) into the frame
+// buffer and makes it the current packet (channel, sizes, kind, time stamp,
+// bytes loaded). A packet cut off by the end of the file loads the bytes that
+// are there. Returns the bytes loaded, or -1 (nothing changed) when its size
+// is below the 27 header bytes or above the 1 MiB frame buffer, the frame
+// buffer is missing, or nothing could be read. The file is left after the
+// bytes read.
+long load_packet(platform::FileHandle file, const PacketHeader& h);
+
+}  // namespace virazav::dlplayer::detail
