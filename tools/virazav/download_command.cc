@@ -1,0 +1,197 @@
+// The download command: copies a stretch of recorded time from the recorder into a
+// stream file and its frame index, drawing the seconds downloaded on standard error.
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "progress.h"
+#include "report.h"
+#include "session.h"
+#include "virazav.h"
+
+namespace virazav::cli {
+
+namespace {
+
+constexpr int kFieldCount = 12;
+constexpr int kMaxSteps = 10000000;  // a guard only: the recorder ends every download
+constexpr int kBarWidth = 30;
+
+// Parses "YYYY-MM-DDThh:mm:ss" (or with a blank instead of the T) into six numbers.
+bool parse_start(const std::string& text, int out[6]) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char sep = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &s,
+                  &used) != 7 ||
+      static_cast<size_t>(used) != text.size() || (sep != 'T' && sep != ' ')) {
+    return false;
+  }
+  if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) {
+    return false;
+  }
+  const int v[6] = {y, mo, d, h, mi, s};
+  std::copy(v, v + 6, out);
+  return true;
+}
+
+// Parses "all" or a comma-separated list of channels 0..15 into a mask (0 = all).
+bool parse_channels(const std::string& text, int* mask) {
+  if (text == "all") {
+    *mask = 0;
+    return true;
+  }
+  int m = 0;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    std::string part =
+        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    int64_t ch = 0;
+    if (!parse_number(part, 0, 15, &ch)) return false;
+    m |= 1 << ch;
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  *mask = m;
+  return m != 0;
+}
+
+// Parses twelve comma-separated numbers for --raw.
+bool parse_raw(const std::string& text, int out[kFieldCount]) {
+  size_t pos = 0;
+  for (int i = 0; i < kFieldCount; ++i) {
+    size_t comma = text.find(',', pos);
+    if ((comma == std::string::npos) != (i == kFieldCount - 1)) return false;
+    std::string part =
+        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    if (!parse_int(part, &out[i])) return false;
+    pos = comma + 1;
+  }
+  return true;
+}
+
+// A one-line bar of the seconds downloaded so far against the seconds asked for.
+class SecondsBar {
+ public:
+  SecondsBar(int total, bool draw) : total_(total), draw_(draw) {}
+  void update(int seconds, uint64_t bytes) {
+    if (!draw_) return;
+    const int shown = total_ > 0 ? std::min(seconds, total_) : seconds;
+    const int filled = total_ > 0 ? shown * kBarWidth / total_ : 0;
+    std::fprintf(stderr, "\rdownload [%s%s] %d/%d s, %s", std::string(filled, '#').c_str(),
+                 std::string(kBarWidth - filled, ' ').c_str(), shown, total_,
+                 human_bytes(static_cast<double>(bytes)).c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  // Completes the bar: the recorder has sent the whole stretch.
+  void finish(uint64_t bytes) {
+    if (!drawn_) return;
+    update(total_, bytes);
+    std::fputc('\n', stderr);
+  }
+
+ private:
+  int total_;
+  bool draw_;
+  bool drawn_ = false;
+};
+
+}  // namespace
+
+int run_download(const Invocation& inv) {
+  int status = kExitOk;
+  if (!expect_positional(inv, 0, 1, &status)) return status;
+  const std::string& out = inv.args.positional[0];
+  int fields[kFieldCount] = {};
+  int seconds = 60;
+  if (const std::string* raw = inv.args.value("raw")) {
+    if (!parse_raw(*raw, fields)) return usage(inv, "--raw needs twelve comma-separated numbers");
+    seconds = fields[7];
+  } else {
+    const std::string* from = inv.args.value("from");
+    int start[6] = {};
+    if (from == nullptr || !parse_start(*from, start)) {
+      return usage(inv, "--from needs a start time YYYY-MM-DDThh:mm:ss");
+    }
+    if (const std::string* s = inv.args.value("seconds")) {
+      int64_t v = 0;
+      if (!parse_number(*s, 1, 99999999, &v))
+        return usage(inv, "--seconds needs a number 1..99999999");
+      seconds = static_cast<int>(v);
+    }
+    int mask = 0;
+    if (const std::string* c = inv.args.value("channels")) {
+      if (!parse_channels(*c, &mask))
+        return usage(inv, "--channels needs 'all' or channels 0..15 like 0,1,5");
+    }
+    // The recorder's fields: channel mask, start (two-digit year), length, audio switch.
+    const int v[kFieldCount] = {mask,
+                                start[0] % 100,
+                                start[1],
+                                start[2],
+                                start[3],
+                                start[4],
+                                start[5],
+                                seconds,
+                                inv.args.has("no-audio") ? 0 : 1,
+                                0,
+                                0,
+                                0};
+    std::copy(v, v + kFieldCount, fields);
+  }
+  std::string index_dir;
+  if (const std::string* d = inv.args.value("index-dir")) {
+    index_dir = *d;
+  } else {
+    index_dir = std::filesystem::path(out).parent_path().string();
+    if (index_dir.empty()) index_dir = ".";
+  }
+  const bool draw = inv.args.has("progress") || stderr_is_terminal();
+
+  return run_connected(inv.global, [&](Session& s) {
+    const int* f = fields;
+    int rc = kora_copy_fast(s.slot(), out.c_str(), 0, f[0], f[1], f[2], f[3], f[4], f[5], f[6],
+                            f[7], f[8], f[9], f[10], f[11]);
+    if (rc < 0) return report_failure("download into " + out, rc);
+    if (rc == 0) {
+      std::printf("nothing recorded in that stretch; no file written\n");
+      return kExitOk;
+    }
+    SecondsBar bar(seconds, draw);
+    uint64_t bytes = 0;
+    int steps = 1;
+    int last = 0;
+    for (; steps < kMaxSteps; ++steps) {
+      uint8_t count[4] = {};
+      rc = kora_copy_next(s.slot(), out.c_str(), count, index_dir.c_str());
+      if (rc <= 0) break;
+      bytes += (uint64_t{count[0]} << 24) | (uint64_t{count[1]} << 16) | (uint64_t{count[2]} << 8) |
+               count[3];
+      // The result counts seconds from the first block; steps without video say 1.
+      last = std::max(last, rc);
+      bar.update(last, bytes);
+    }
+    if (rc == 0)
+      bar.finish(bytes);
+    else if (draw)
+      std::fputc('\n', stderr);
+    if (rc < 0)
+      return report_failure("download into " + out + " (step " + std::to_string(steps) + ")", rc);
+    std::error_code ec, index_ec;
+    const auto size = std::filesystem::file_size(out, ec);
+    const auto index = std::filesystem::path(index_dir) / ".index";
+    const auto index_size = std::filesystem::file_size(index, index_ec);
+    std::printf("downloaded %d steps into %s (%s); index %s with %llu entries\n", steps,
+                out.c_str(), human_bytes(static_cast<double>(size)).c_str(), index.string().c_str(),
+                index_ec ? 0ULL : static_cast<unsigned long long>(index_size / 12));
+    return kExitOk;
+  });
+}
+
+}  // namespace virazav::cli
