@@ -1,0 +1,49 @@
+// The play mode words of the disk and file feeders, the speed they share and
+// their stop requests, with the "PLAYMODE" named lock that every write of a
+// mode or a stop request holds. Reads are plain atomic loads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace virazav::player {
+
+// Values of a PlayMode word.
+inline constexpr int32_t kModeStop = 0;
+inline constexpr int32_t kModePlay = 1;
+inline constexpr int32_t kModeForward = 2;
+inline constexpr int32_t kModeBack = 3;
+inline constexpr int32_t kModeOneForward = 4;
+inline constexpr int32_t kModeOneBack = 5;
+
+// The named lock "PLAYMODE", shared with every process that loads the library.
+// Created on first use; the library touches it at load.
+platform::NamedMutex& playmode_mutex();
+
+// The disk feeder's mode. set_disk_mode writes it while holding "PLAYMODE" (and
+// waits for the lock without a time limit).
+int32_t disk_mode();
+void set_disk_mode(int32_t mode);
+
+// The file feeder's mode, written the same way.
+int32_t file_mode();
+void set_file_mode(int32_t mode);
+
+// The speed shared by both feeders; written under "PLAYMODE" together with the
+// mode by the forward and back controls.
+int32_t play_speed();
+void set_mode_and_speed(std::atomic<int32_t>* mode_word, int32_t mode, int32_t speed);
+
+// Stop requests of the two feeders (1 requested, 0 not), written under the lock.
+int32_t disk_stop_request();
+void set_disk_stop_request(int32_t value);
+int32_t file_stop_request();
+void set_file_stop_request(int32_t value);
+
+// The words themselves, for the feeders that poll them.
+std::atomic<int32_t>& disk_mode_word();
+std::atomic<int32_t>& file_mode_word();
+
+}  // namespace virazav::player

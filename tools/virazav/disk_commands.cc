@@ -1,0 +1,284 @@
+// The "disk" command: a recorder disk attached to this computer, or an image of one. Shows
+// the drive and its index copies, lists the recordings and alarms, draws the recorded
+// timeline (text, or SVG), and reads the packets at a time into a file. Everything goes
+// through the library's exports.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "report.h"
+#include "virazav.h"
+
+namespace virazav::cli {
+
+namespace {
+
+constexpr int kImageDrive = 9;  // the drive number an image path is read through
+constexpr uint32_t kChunkBuffer = 0x200000;
+constexpr int32_t kCopyStart[3] = {0, 244333, 488666};
+
+// Time numbers: every month counts 31 days, every year 372.
+constexpr uint32_t kYear = 32140800, kMonth = 2678400, kDay = 86400;
+
+std::string format_time(uint32_t t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 2000 + t / kYear,
+                t % kYear / kMonth + 1, t % kMonth / kDay + 1, t % kDay / 3600, t % 3600 / 60,
+                t % 60);
+  return buf;
+}
+
+// "YYYY-MM-DD HH:MM:SS" (or with 'T') as a time number; a plain number is taken as one.
+bool parse_time(const std::string& text, uint32_t* out) {
+  unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char sep = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%n", &y, &mo, &d, &sep, &h, &mi, &s,
+                  &used) == 7 &&
+      used == static_cast<int>(text.size()) && (sep == ' ' || sep == 'T')) {
+    if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
+      return false;
+    *out = s + 60 * (mi + 60 * (h + 24 * (d + 31 * (mo + 12 * (y - 2000)) - 32)));
+    return true;
+  }
+  return parse_u32(text, out);
+}
+
+// The drive a DRIVE argument names: 0..9, or a path read as drive 9.
+bool drive_of(const Invocation& inv, int* drive, int* status) {
+  if (inv.args.positional.size() < 2) {
+    *status = usage(inv, "missing DRIVE (a number 0..9 or an image path)");
+    return false;
+  }
+  const std::string& word = inv.args.positional[1];
+  int64_t n = 0;
+  if (parse_number(word, 0, 9, &n)) {
+    *drive = static_cast<int>(n);
+    return true;
+  }
+  ::setenv("VIRAZAV_PHYSICALDRIVE9", word.c_str(), 1);
+  *drive = kImageDrive;
+  return true;
+}
+
+int open_and_load(int drive) {
+  int rc = hdd_open(drive);
+  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
+  first_section_play();
+  return kExitOk;
+}
+
+int run_info(int drive) {
+  int cylinders = hdd_get(drive);
+  if (cylinders > 0) {
+    std::printf("drive %d: %d cylinders of 255 heads x 63 sectors (%.1f GB)\n", drive, cylinders,
+                cylinders * 8225280.0 / 1e9);
+  } else {
+    std::printf("drive %d: probe result %d (%s)\n", drive, cylinders,
+                cylinders == -3   ? "not a fixed disk"
+                : cylinders == -4 ? "not the recorder's geometry"
+                                  : "cannot be probed");
+  }
+  if (int st = open_and_load(drive); st != kExitOk) return st;
+  for (int c = 0; c < 3; ++c) {
+    uint8_t sector[512];
+    if (hdd_read(kCopyStart[c] + 1, 1, sector) != 0) {
+      std::printf("index copy %d: unreadable\n", c);
+      continue;
+    }
+    uint8_t sum = 0;
+    for (int i = 0; i < 15; ++i) sum = static_cast<uint8_t>(sum + sector[i]);
+    std::printf("index copy %d: generation %u%s\n", c, sector[12],
+                sum != sector[15] ? " (bad checksum)"
+                : sector[12] > 5  ? " (out of range)"
+                                  : "");
+  }
+  uint32_t start = 0, end = 0;
+  if (read_start_end_sec(&start, &end) == 0) {
+    std::printf("recorded: %s .. %s\n", format_time(start).c_str(), format_time(end).c_str());
+  } else {
+    std::printf("recorded: the record index cannot be loaded\n");
+  }
+  uint16_t recs = 0, oldest = 0;
+  uint8_t alarms = 0, first = 0;
+  get_rec_list(&recs, &oldest);
+  get_alarm_list(&alarms, &first);
+  std::printf("recordings: %u, alarms: %u\n", recs, alarms);
+  hdd_close();
+  return kExitOk;
+}
+
+struct Span {
+  uint32_t start, end, kind;
+  int index;
+};
+
+std::vector<Span> recordings() {
+  std::vector<Span> out;
+  uint16_t count = 0, oldest = 0;
+  get_rec_list(&count, &oldest);
+  for (int k = 0; k < count; ++k) {
+    Span s{};
+    s.index = (oldest + k) % 1000;
+    get_list_start_end_sec(s.index, &s.start, &s.end, &s.kind);
+    out.push_back(s);
+  }
+  return out;
+}
+
+int run_list(int drive) {
+  if (int st = open_and_load(drive); st != kExitOk) return st;
+  std::vector<Span> recs = recordings();
+  std::printf("%zu recordings\n", recs.size());
+  for (const Span& s : recs) {
+    std::printf("  [%3d] %s .. %s  kind %u\n", s.index, format_time(s.start).c_str(),
+                format_time(s.end).c_str(), s.kind);
+  }
+  uint8_t count = 0, oldest = 0;
+  get_alarm_list(&count, &oldest);
+  std::printf("%u alarms\n", count);
+  for (int k = 0; k < count; ++k) {
+    int index = (oldest + k) % 50;
+    uint32_t start = 0, end = 0;
+    get_alarm_info(index, &start, &end);
+    std::printf("  [%2d] %s .. %s\n", index, format_time(start).c_str(), format_time(end).c_str());
+  }
+  hdd_close();
+  return kExitOk;
+}
+
+int run_timeline(const Invocation& inv, int drive) {
+  if (int st = open_and_load(drive); st != kExitOk) return st;
+  std::vector<Span> recs = recordings();
+  hdd_close();
+  if (recs.empty()) {
+    std::printf("no recordings\n");
+    return kExitOk;
+  }
+  // Recordings after a clock set-back lie earlier in time than those before it: the
+  // axis runs from the earliest start to the latest end, one row per recording.
+  uint32_t lo = recs[0].start, hi = recs[0].end;
+  for (const Span& s : recs) {
+    lo = s.start < lo ? s.start : lo;
+    hi = s.end > hi ? s.end : hi;
+  }
+  const double span = hi > lo ? hi - lo : 1;
+  const std::string* out = inv.args.value("out");
+  if (out == nullptr) {
+    const int width = 60;
+    std::printf("%s .. %s\n", format_time(lo).c_str(), format_time(hi).c_str());
+    for (const Span& s : recs) {
+      std::string bar(width, ' ');
+      int a = static_cast<int>((s.start - lo) / span * (width - 1));
+      int b = static_cast<int>((s.end - lo) / span * (width - 1));
+      for (int i = a; i <= b && i < width; ++i) bar[i] = '#';
+      std::printf("[%3d] |%s| %s\n", s.index, bar.c_str(), format_time(s.start).c_str() + 11);
+    }
+    return kExitOk;
+  }
+  std::string svg;
+  const int width = 800, row = 18, top = 30;
+  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width + 160) +
+         "\" height=\"" + std::to_string(top + row * static_cast<int>(recs.size()) + 10) +
+         "\" font-family=\"monospace\" font-size=\"11\">\n";
+  svg += "<text x=\"150\" y=\"16\">" + format_time(lo) + "</text>\n";
+  svg += "<text x=\"" + std::to_string(width + 150) + "\" y=\"16\" text-anchor=\"end\">" +
+         format_time(hi) + "</text>\n";
+  for (size_t i = 0; i < recs.size(); ++i) {
+    const Span& s = recs[i];
+    const double x = 150 + (s.start - lo) / span * width;
+    const double w = (s.end - s.start) / span * width;
+    const int y = top + row * static_cast<int>(i);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "<text x=\"0\" y=\"%d\">[%d] %s</text><rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" "
+                  "height=\"%d\" "
+                  "fill=\"#%s\"/>\n",
+                  y + 12, s.index, format_time(s.start).c_str() + 11, x, y, w < 1 ? 1.0 : w,
+                  row - 4, s.kind ? "c0392b" : "2e86c1");
+    svg += line;
+  }
+  svg += "</svg>\n";
+  std::string error;
+  if (!write_file(*out, svg.data(), svg.size(), &error))
+    return report_problem("write " + *out, error);
+  std::printf("timeline of %zu recordings written to %s\n", recs.size(), out->c_str());
+  return kExitOk;
+}
+
+int run_read(const Invocation& inv, int drive) {
+  const std::string* at = inv.args.value("at");
+  uint32_t t = 0;
+  if (at == nullptr || !parse_time(*at, &t))
+    return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
+  int64_t chunks = 10;
+  if (const std::string* n = inv.args.value("chunks");
+      n != nullptr && !parse_number(*n, 1, 100000, &chunks)) {
+    return usage(inv, "--chunks needs a count 1..100000");
+  }
+  const std::string* out = inv.args.value("out");
+  std::FILE* file = nullptr;
+  if (out != nullptr) {
+    file = std::fopen(out->c_str(), "wb");
+    if (file == nullptr) return report_problem("create " + *out, "cannot be written");
+  }
+  if (int st = open_and_load(drive); st != kExitOk) {
+    if (file) std::fclose(file);
+    return st;
+  }
+  int placed = search_play(static_cast<int>(t));
+  std::printf(
+      "search %s: %s\n", format_time(t).c_str(),
+      placed == 1 ? "positioned at the time" : "not found, positioned at the newest recording");
+  std::vector<uint8_t> buf(kChunkBuffer);
+  uint64_t bytes = 0;
+  int delivered = 0, last = 0;
+  for (int64_t i = 0; i < chunks; ++i) {
+    uint32_t length = 0;
+    last = read_data(buf.data(), &length);
+    if (last == 0 || last == 1) {
+      ++delivered;
+      bytes += length;
+      if (file && length > 0 && std::fwrite(buf.data(), 1, length, file) != length) {
+        std::fclose(file);
+        hdd_close();
+        return report_problem("write " + *out, "short write");
+      }
+    }
+    if (last == 100) break;
+  }
+  if (file) std::fclose(file);
+  hdd_close();
+  std::printf("%d chunks, %llu bytes of packets%s%s; last result %d\n", delivered,
+              static_cast<unsigned long long>(bytes), out ? " written to " : "",
+              out ? out->c_str() : "", last);
+  return kExitOk;
+}
+
+}  // namespace
+
+bool parse_disk_time(const std::string& text, uint32_t* out) {
+  return parse_time(text, out);
+}
+
+int run_disk(const Invocation& inv) {
+  if (inv.args.positional.empty())
+    return usage(inv, "missing action: info, list, timeline, read, copy or stills");
+  const std::string& action = inv.args.positional[0];
+  int drive = 0, status = kExitOk;
+  if (action != "info" && action != "list" && action != "timeline" && action != "read" &&
+      action != "copy" && action != "stills") {
+    return usage(inv, "unknown action " + action);
+  }
+  if (!drive_of(inv, &drive, &status)) return status;
+  if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive);
+  if (!expect_positional(inv, 2, 0, &status)) return status;
+  if (action == "info") return run_info(drive);
+  if (action == "list") return run_list(drive);
+  if (action == "timeline") return run_timeline(inv, drive);
+  return run_read(inv, drive);
+}
+
+}  // namespace virazav::cli

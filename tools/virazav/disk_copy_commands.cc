@@ -1,0 +1,171 @@
+// The "disk copy" and "disk stills" actions: copies a stretch of recording from a
+// recorder disk into the three files of a copy to removable media, with a progress
+// bar, and writes the JPEG stills of the disk's still area into a folder. Both go
+// through the library's exports only.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "commands.h"
+#include "progress.h"
+#include "report.h"
+#include "virazav.h"
+
+namespace virazav::cli {
+
+namespace {
+
+constexpr int kPollMs = 100;
+constexpr int kBarWidth = 30;
+constexpr int kStatusIdle = 200;
+constexpr int kWorkBufferSize = 0x40000;
+constexpr int kNameSize = 43;
+
+// The label the simulated recorder writes in sector 0: value 0 is its magic, values 6
+// and 7 the still area's first sector and length.
+constexpr uint32_t kLabelMagic = 0x52454344;
+constexpr int kLabelStillSector = 6;
+constexpr int kLabelStillSectors = 7;
+
+const char* copy_end_text(int status) {
+  switch (status) {
+    case 101:
+      return "a chunk could not be read";
+    case 102:
+      return "stopped";
+    case 103:
+      return "the data file could not be written (short write, 2 GiB, or less than 1 MiB free)";
+    case 104:
+      return "the index file could not be written";
+    default:
+      return "unknown end code";
+  }
+}
+
+void draw_bar(int percent) {
+  int filled = percent * kBarWidth / 100;
+  std::fprintf(stderr, "\rcopy [%.*s%.*s] %3d%%", filled, "##############################",
+               kBarWidth - filled, "------------------------------", percent);
+  std::fflush(stderr);
+}
+
+int close_with(int status) {
+  hdd_close();
+  return status;
+}
+
+int run_copy(const Invocation& inv, int drive) {
+  int status = kExitOk;
+  if (!expect_positional(inv, 2, 1, &status)) return status;
+  const std::string& dir = inv.args.positional[2];
+  const std::string* from = inv.args.value("from");
+  const std::string* to = inv.args.value("to");
+  if (from == nullptr || to == nullptr) return usage(inv, "copy needs --from TIME and --to TIME");
+  uint32_t start = 0, end = 0;
+  if (!parse_disk_time(*from, &start)) return usage(inv, "--from: not a time: " + *from);
+  if (!parse_disk_time(*to, &end)) return usage(inv, "--to: not a time: " + *to);
+
+  int rc = hdd_open(drive);
+  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
+  first_section_play();
+  rc = hdd_copy_usb(dir.c_str(), static_cast<int>(start), static_cast<int>(end));
+  if (rc != 0) return close_with(report_failure("start the copy into " + dir, rc));
+
+  const bool draw = stderr_is_terminal() || inv.args.has("progress");
+  int st = 0;
+  // The copy ends by itself: at the chunk at or after the end time, at the newest chunk,
+  // or at a failure; the status leaves 0..99 then.
+  for (;;) {
+    hdd_copy_usb_get_sts(&st);
+    if (st > 99) break;
+    if (draw) draw_bar(st);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  if (draw) {
+    draw_bar(100);
+    std::fputc('\n', stderr);
+  }
+  if (st != kStatusIdle) return close_with(report_problem("copy", copy_end_text(st)));
+
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(std::filesystem::path(dir) / "HDR.dat", ec);
+  const auto records = std::filesystem::file_size(std::filesystem::path(dir) / ".index", ec);
+  std::string list;
+  std::string error;
+  read_file((std::filesystem::path(dir) / "List.HDR").string(), &list, &error);
+  std::printf("copied %s in %llu chunks into %s: %s\n",
+              human_bytes(static_cast<double>(bytes)).c_str(),
+              static_cast<unsigned long long>(records / 24), dir.c_str(), list.c_str());
+  return close_with(kExitOk);
+}
+
+// The still area from --area FIRST:SECTORS, else from the simulated recorder's label.
+bool still_area(const Invocation& inv, int* first, int* sectors, int* status) {
+  const std::string* area = inv.args.value("area");
+  if (area != nullptr) {
+    size_t colon = area->find(':');
+    uint32_t a = 0, n = 0;
+    if (colon == std::string::npos || !parse_u32(area->substr(0, colon), &a) ||
+        !parse_u32(area->substr(colon + 1), &n) || a > 0x7FFFFFFF || n > 0x7FFFFFFF) {
+      *status = usage(inv, "--area: expected FIRST:SECTORS");
+      return false;
+    }
+    *first = static_cast<int>(a);
+    *sectors = static_cast<int>(n);
+    return true;
+  }
+  uint32_t label[128] = {};
+  if (hdd_read_hdsw(label) != 0 || label[0] != kLabelMagic) {
+    *status = report_problem("stills", "the disk names no still area: give --area FIRST:SECTORS");
+    return false;
+  }
+  *first = static_cast<int>(label[kLabelStillSector]);
+  *sectors = static_cast<int>(label[kLabelStillSectors]);
+  return true;
+}
+
+int run_stills(const Invocation& inv, int drive) {
+  int status = kExitOk;
+  if (!expect_positional(inv, 2, 1, &status)) return status;
+  const std::string& dir = inv.args.positional[2];
+  int rc = hdd_open(drive);
+  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
+  int first = 0, sectors = 0;
+  if (!still_area(inv, &first, &sectors, &status)) return close_with(status);
+
+  std::string work(kWorkBufferSize, '\0');
+  unsigned char* buffer = reinterpret_cast<unsigned char*>(work.data());
+  int cursor = first, sequence = 1, total = 0, unreadable = 0;
+  // Every call moves the cursor on, and a scan without a marker moves it 16 MiB, so the
+  // loop reaches the end of the area.
+  for (;;) {
+    char name[kNameSize];
+    int r = hdd_read_jpeg(&cursor, first, sectors, sequence, buffer, name);
+    if (r == -7) break;
+    if (r == -3 || r == -5) ++unreadable;
+    if (r <= 0) continue;
+    const std::string path = (std::filesystem::path(dir) / name).string();
+    int t = hdd_write_jpeg_file(path.c_str(), r, buffer, total);
+    if (t < 0) return close_with(report_failure("write " + path, t));
+    total = t;
+    std::printf("%s  %d bytes\n", name, r);
+    ++sequence;
+  }
+  std::printf("%d stills, %s written to %s", sequence - 1,
+              human_bytes(static_cast<double>(total)).c_str(), dir.c_str());
+  if (unreadable > 0) std::printf(" (%d unreadable places passed over)", unreadable);
+  std::printf("\n");
+  return close_with(kExitOk);
+}
+
+}  // namespace
+
+int run_disk_media(const Invocation& inv, const std::string& action, int drive) {
+  if (action == "copy") return run_copy(inv, drive);
+  return run_stills(inv, drive);
+}
+
+}  // namespace virazav::cli
