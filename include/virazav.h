@@ -88,7 +88,17 @@ enum {
   VIRAZAV_WSA_REFUSED = -10061,
   VIRAZAV_WSA_UNREACHABLE = -10065,
   VIRAZAV_WSA_CLOSED = -10101,        /* the peer closed the connection */
-  VIRAZAV_WSA_OTHER = -10004          /* any other socket failure */
+  VIRAZAV_WSA_OTHER = -10004,         /* any other socket failure */
+  /* Download (kora_copy_fast, kora_copy_next): -5 there means a block could not
+     be received or was refused (the same value as VIRAZAV_ERR_NO_ADDRESS of
+     kora_connect; each function's doc block states which). */
+  VIRAZAV_ERR_DOWNLOAD_BLOCK = -5,
+  VIRAZAV_ERR_STREAM_FILE = -20,      /* the download's stream file could not be
+                                         created, appended or written */
+  VIRAZAV_ERR_NOT_SET_UP = -10,      /* I2BMP: decode_init has not run */
+  /* Codes of later families are added above this line, each with its cause;
+     a code never changes meaning (the disk side reuses -1..-7 per function,
+     as each function's doc block states). */
 };
 
 /* ---- Library --------------------------------------------------------------- */
@@ -299,6 +309,481 @@ VIRAZAV_API int VIRAZAV_CALL kora_nvc_set(int slot, uint32_t a, uint32_t b, uint
  * (peer closed) or another negated socket error.
  * Blocks for the file read and the whole upload. */
 VIRAZAV_API int VIRAZAV_CALL kora_update(int slot, const char* file_name, int kind) VIRAZAV_NOEXCEPT;
+
+/* ---- Recorded data download ----------------------------------------------------- */
+/* (section: download) */
+
+/* Downloading recorded data: one kora_copy_fast, then kora_copy_next until it
+ * returns 0 or a negative code.  The download writes an MPEG-2 program stream
+ * (a 292-byte pack header and stream map, then the recorder's video and audio
+ * packets chained by their prev_size fields) and, at the end, the frame index
+ * "<indexDir>/.index" with one 12-byte entry per stored video block (its key
+ * frame) and per stored audio block.  The download state (write offset,
+ * prev_size chain, frame index) is process-wide: one download at a time, and
+ * not while a downloaded data set is open.  Each step sends a command line,
+ * waits up to 10 s for the reply, then receives the step's video block and
+ * audio block after the line "JpegSendStart" (each receive waits up to 10 s
+ * for data).  One caller per slot; the connection must not carry another
+ * command while a step runs.
+ *
+ * Blocks are received whole into a 1 MiB block buffer.  A block the recorder
+ * announces larger than 1048576 bytes, and a video block whose records run past
+ * the bytes received (also when the recorder closed the connection within the
+ * block), are outside the recorder's protocol: the step's remaining bytes are
+ * taken off the connection unread, so that the slot stays usable, and the step
+ * is refused with -5; nothing of a refused block is written.  An audio block
+ * that arrives shorter than announced is refused with -5 in the same way.  When
+ * the stream file cannot be created, appended or written the step's remaining
+ * bytes are drained as well and -20 is returned, instead of losing the block
+ * without notice. */
+
+/* kora_copy_fast: starts a download and stores its first blocks.
+ *   slot:     0..15, connected.
+ *   path:     the stream file to create (truncated when it exists); not NULL
+ *             or empty (-20 without sending anything).
+ *   reserved: not used.
+ *   value1..value12: passed to the recorder unchanged, each as at least two
+ *             decimal digits ("SendDataF %02d ... %02d").  The simulated
+ *             recorder reads them as: channel mask (0: all), start year, month,
+ *             day, hour, minute, second, length in seconds, audio (1) or not
+ *             (0), and three unused values.
+ * Logs "kora_copy_fast" (slot, value1, value7, path), "kora_hd_save_1" (token
+ * count, token 1) and "kora_hd_save_r" (audio bytes).  The reply carries the
+ * video and audio block sizes (tokens 2 and 3) and the recording's start time
+ * (token 4, the pack header's SCR).
+ * Returns 1 when the first blocks were stored; 0 when the recorder announces
+ * an empty video block (nothing to download: no file is created, no trigger is
+ * sent); or -127 slot out of range, -10200 not connected, -1 no reply,
+ * -10500 foreign reply ID, -10501 reply not "OK" (these before anything is
+ * written); -5 a block could not be received or was refused (see above); -20
+ * stream file not created or written; -13 out of memory.  A video block of 100
+ * bytes or less stores nothing (the file then holds its 292 header bytes); an
+ * audio block of 6 bytes or less stores nothing.
+ * Blocks up to 10 s for the reply and up to 10 s per stalled receive. */
+VIRAZAV_API int VIRAZAV_CALL kora_copy_fast(int slot, const char* path, int reserved, int value1,
+                                            int value2, int value3, int value4, int value5,
+                                            int value6, int value7, int value8, int value9,
+                                            int value10, int value11, int value12) VIRAZAV_NOEXCEPT;
+
+/* kora_copy_next: stores the next blocks of the download ("SendDataN").
+ *   slot:     0..15, connected.
+ *   path:     the stream file of kora_copy_fast (appended); not NULL or empty.
+ *   count4:   out, 4 bytes, or NULL: the step's byte count (the video block's
+ *             received bytes when more than 100, plus the audio block's),
+ *             most significant byte first; untouched on failure.
+ *   indexDir: the folder of the frame index "<indexDir>/.index", read when the
+ *             recorder has no more; NULL or a folder where it cannot be created
+ *             leaves the download without an index file (the player builds one).
+ * Logs "kora_copy_next" (slot, path), "kora_hd_save_1" and "kora_copy_next_r"
+ * (the step's byte count).
+ * Returns 0 when the recorder has no more (both sizes 0) and the index file of
+ * count x 12 bytes was written (or could not be); otherwise n >= 1: the whole
+ * seconds from the download's first time stamp (that of its first stored video
+ * block) to this step's video block, 1 when less than a second or when the
+ * step stored no video block; or the failure codes of kora_copy_fast (-127,
+ * -10200, -1, -10500, -10501, -5, -20, -13).  A refused step leaves the stream
+ * file as it was before the refused block.
+ * Blocks up to 10 s for the reply and up to 10 s per stalled receive. */
+VIRAZAV_API int VIRAZAV_CALL kora_copy_next(int slot, const char* path, unsigned char* count4,
+                                            const char* indexDir) VIRAZAV_NOEXCEPT;
+
+/* ---- Decoder ----------------------------------------------------------------------- */
+/* (section: decoder) */
+
+/* decode_init: sets up the decoder and the downloaded-data layer; call it
+ * before any live, download playback or splitter call.
+ * Clears the 16 synced flags, allocates the 1 MiB frame buffer, sets up the
+ * ADPCM decoder and (once until decode_deinit) the 16 channel decoder
+ * instances at 344 x 344, then runs Mpeg4DLdata_init.
+ * Returns 0; 1 when Mpeg4DLdata_init could not allocate its buffers;
+ * -1 when the frame buffer could not be allocated (message "error: GlobalAlloc",
+ * caption "decode_init error"; nothing else is set up).
+ * Does not block. Call from one thread, not while a data set plays. */
+VIRAZAV_API int VIRAZAV_CALL decode_init(void) VIRAZAV_NOEXCEPT;
+
+/* decode_deinit: releases what decode_init set up: closes an open data set
+ * (Mpeg4DLdata_deinit), frees the frame buffer, the ADPCM buffers, the channel
+ * pictures and the decoder instances. A later decode_init starts over.
+ * Returns 0. Blocks up to about 10 s for the playback thread to end.
+ * Call from one thread. */
+VIRAZAV_API int VIRAZAV_CALL decode_deinit(void) VIRAZAV_NOEXCEPT;
+
+/* ---- Downloaded data set and playback -------------------------------------------- */
+/* (section: dlplayer) */
+/* Downloaded data set: one per process. A stream file (MPEG program stream of
+ * MPEG-4 video E0+n and IMA ADPCM audio C0+n packets, docs/formats/
+ * stream-file.md) is opened with its frame index "<indexDir>/.index"
+ * (docs/formats/frame-index.md). Messages go to the message sink
+ * (virazav_set_message_handler). Paths use '/'. */
+
+/* Mpeg4DLdata_init: sets up the data-set layer (decode_init calls it).
+ * Returns 0 (also when already set up), or 1 when its three 8192-byte audio
+ * buffers could not be allocated (the layer stays uninitialised).
+ * Does not block. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_init(void) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_deinit: closes an open stream file as Mpeg4DLdata_fileclose does
+ * and releases the layer (decode_deinit calls it). Returns 0. Blocks up to
+ * about 10 s for the playback thread to end. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_deinit(void) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_fileopen: opens a stream file and starts its playback thread.
+ *   path:      in, the stream file; NULL refused.
+ *   bitmapDir: in, folder of the "<ch>.bmp" pictures of Mpeg4DLdata_filelock
+ *              (first 199 characters kept); NULL means the current folder.
+ *   indexDir:  in, folder of ".index": an index file there is loaded (a
+ *              download's count x 12 bytes or a full 6,912,000-byte file; entries
+ *              are taken up to the first whose offset is 0, lies before the first
+ *              packet or at or beyond the end of the stream file, or whose kind or
+ *              channel is out of range); otherwise the first slice of the index is
+ *              built from the stream file. NULL means the current folder.
+ *   parts:     slices of the index build (below 1 counts as 1).
+ * The base time is the pack header's SCR (0 without a pack header); the end
+ * stamp is found through the index or the last 512 KiB of the file.
+ * Returns the file size in bytes (low 32 bits), or 0 when: the layer is not
+ * initialised (decode_init not run); a file is already open (it keeps
+ * playing); the file cannot be opened, holds no packet, or its first packet's
+ * size is below 27 bytes or above 1 MiB (message "error: file open error "
+ * with the path as caption); or no thread could be started.
+ * Blocks for the first index slice and until the thread runs (up to 10 s).
+ * Packets whose size is below 27 bytes are not indexed (the search goes on
+ * after their start code); a packet running past the end of the file ends the
+ * build. One caller at a time. */
+VIRAZAV_API unsigned VIRAZAV_CALL Mpeg4DLdata_fileopen(const char* path, const char* bitmapDir,
+                                                       const char* indexDir, int parts) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_fileclose: ends the playback thread (mode 8, then waits for mode
+ * 9, at most about 10 s) and closes the stream file. The index and the masks
+ * stay. Returns 0; does nothing when no file is open. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_fileclose(void) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_filelock: writes a channel's newest picture.
+ *   channel: 0..15 (others return 0).
+ * Returns 0 when the channel has no picture ready; otherwise writes
+ * "<bitmapDir>/<channel>.bmp" (24-bit, 8 rows fewer than the picture; a file
+ * that cannot be created is skipped) under the channel's lock and returns 1.
+ * The ready flag stays set. Any thread. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_filelock(int channel) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_fileunlock: clears a channel's picture-ready flag (the picture
+ * was taken). Returns the previous flag (0 for a channel outside 0..15). */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_fileunlock(int channel) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_frame_index: builds the next slice of the frame index.
+ *   indexDir: in, folder of ".index" (written when the build completes).
+ *   parts:    0 returns the index-ready flag (0 or 1) and builds nothing.
+ * Returns parts when the index is (or becomes) complete, else the progress
+ * (bytes indexed / (file size / parts)), below parts; 0 when no file is open
+ * and the index is not complete. Blocks for one slice. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_frame_index(const char* indexDir, int parts) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_get_enable_ch: the channels of the data set.
+ *   videoMask: out, bit n set when a key frame of video channel n is indexed.
+ *   audioMask: out, bit n set when an audio packet of channel n was indexed
+ *              while the audio output device was open (0 otherwise).
+ *   Either may be NULL.
+ * When the index is not complete it first shows "frame index is none." (a
+ * caption of 50 blanks) and builds the whole index (blocking for it).
+ * Returns 0 (the result carries no meaning). */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_get_enable_ch(unsigned* videoMask, unsigned* audioMask,
+                                                       const char* indexDir, int parts) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_set_disptype: selects the display channel (0..15; any other
+ * value shows all channels). Returns 0. Takes the player lock. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_disptype(int channel) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_search: positions playback at a wall-clock time.
+ *   packedTime: seconds since 2000-01-01 00:00:00 counting every month as 31
+ *               days, taken as local time.
+ *   parts:      > 0 asks for the position as a fraction of parts; <= 0 for the
+ *               byte offset.
+ * Before the recording: 0 (parts > 0) or the first packet's offset. After its
+ * end: parts, or the last key frame's offset. Otherwise the position becomes
+ * the key frame (of the display channel) found from a constant-byte-rate
+ * estimate, and the result is its offset or its fraction (0..parts); when no
+ * key frame can be read there, 0 or the first packet's offset.
+ * Returns 0 when no file is open. Takes the player lock. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_search(int packedTime, int parts) VIRAZAV_NOEXCEPT;
+
+/* ---- Single-file play, frame bitmaps and times ----------------------------------- */
+/* (section: splitters) */
+/* Not while a data set is open: they share its frame buffer and packet state.
+ * Paths use '/'; folder arguments may end in '/' or not. */
+
+/* Mpeg4Play: splits a stream file from its start.
+ *   source:    in, the stream file.
+ *   directory: in, output folder: "<dir>/<ch>_<tick>.dat" holds each video
+ *              packet that carries a sequence header (tick = 1/30 s since the
+ *              first packet), "<dir>/wav<ch>.wav" the decoded audio of channels
+ *              0..3 (8000 Hz mono 16-bit PCM). Files that cannot be created are
+ *              skipped.
+ *   limit:     > 0 stops after the first packet beyond this tick.
+ * Returns 0 when it stopped at the limit; otherwise the last tick reached,
+ * lowered to a smaller non-zero last audio tick of any channel; -1 when
+ * decode_init has not run (message "error: not initialized ") or the source
+ * cannot be opened (message "error: file open error "), both with the source
+ * as caption. A packet whose size is below 27 bytes or above 1 MiB ends the
+ * split there. Blocks for the whole split. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4Play(const char* source, const char* directory, int limit) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4Play2: continues the split where the last Mpeg4Play or Mpeg4Play2
+ * stopped; ticks keep counting from Mpeg4Play's first packet, the limit counts
+ * from this call's first packet. WAV files are continued (a channel without
+ * one gets no audio). Results as Mpeg4Play. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4Play2(const char* source, const char* directory, int limit) VIRAZAV_NOEXCEPT;
+
+/* I2BMP: decodes one picture into a bitmap.
+ *   source:     in, opened itself when tick == endTick.
+ *   bitmapPath: in, the bitmap written (8 rows fewer than the picture).
+ *   directory:  in, folder of the data files "<ch>_<tick>.dat".
+ *   channel:    the channel of the data files looked for.
+ *   tick, endTick: the data files tried are tick, tick +/- 1, ... up to but not
+ *              including endTick; the first one that exists is used.
+ * Returns tick when a picture was decoded and written; -10
+ * (VIRAZAV_ERR_NOT_SET_UP) when decode_init has not run (message "error: not
+ * initialized ", directory as caption); -1 when no file was found; otherwise
+ * the header bits found in the first packet (1 time stamp, 2 sequence header,
+ * 4 group header, 8 picture header) or 0 when it has no packet. */
+VIRAZAV_API int VIRAZAV_CALL I2BMP(const char* source, const char* bitmapPath, const char* directory,
+                                   int channel, int tick, int endTick) VIRAZAV_NOEXCEPT;
+
+/* get_bmpsize: reads a bitmap file's width and height.
+ *   width, height: out.
+ * Returns 0; -1 when an argument is NULL, the file cannot be opened or is
+ * shorter than its two headers (54 bytes). */
+VIRAZAV_API int VIRAZAV_CALL get_bmpsize(const char* path, unsigned* width, unsigned* height) VIRAZAV_NOEXCEPT;
+
+/* make_base_tm: makes a packed recorder time (as Mpeg4DLdata_search takes it)
+ * the data set's base time. Returns it in seconds of local time (mktime scale,
+ * daylight-saving flag 0). */
+VIRAZAV_API int VIRAZAV_CALL make_base_tm(int packedTime) VIRAZAV_NOEXCEPT;
+
+/* calc_time: the current play time as calendar fields.
+ *   reserved: not used.
+ *   record:   out, bytes 8..13 receive year - 2000, month, day, hours,
+ *             minutes, seconds (local time); bytes 0..7 are not touched. NULL
+ *             is ignored.
+ * Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL calc_time(int reserved, unsigned char* record) VIRAZAV_NOEXCEPT;
+
+/* ---- Recorder disk access, record index and walks --------------------------------- */
+/* (section: recdisk) */
+/* A recorder disk attached to this computer is read as a raw drive (Linux: the
+ * path in VIRAZAV_PHYSICALDRIVE<N>, N = 0..9, read at each open or probe, else
+ * /dev/sd + ('a' + N); a regular file is a disk image of 512-byte sectors, 255
+ * heads, 63 sectors a track).  The library holds one open drive and one record
+ * index with one play position; none of it is locked: one caller at a time, and
+ * not while a feeder or a copy uses the disk.  Disk results are small negative
+ * numbers whose meaning each function states; they are not VIRAZAV_ERR_* codes.
+ * Sequence: hdd_get (optional probe), hdd_open, first_section_play (required
+ * once after hdd_open), search_play or read_data ..., hdd_close.
+ * docs/formats/record-index.md describes the disk layout and every guard. */
+
+/* hdd_get: probes drive `drive` (0..9) with a handle of its own, closed again;
+ * an open drive stays open and usable.
+ * Returns the cylinder count (positive) of a fixed disk in the recorder's
+ * geometry, or: -1 the drive cannot be opened (absent, number outside 0..9, or
+ * held by an open of its own, including this library's hdd_open); -2 the
+ * geometry cannot be read; -3 removable media or not a fixed disk; -4 not 512
+ * bytes x 255 heads x 63 sectors.  Writes "Cylinders = %d\n" to standard
+ * output on success.  Blocks for one open and one geometry request. */
+VIRAZAV_API int VIRAZAV_CALL hdd_get(int drive) VIRAZAV_NOEXCEPT;
+
+/* hdd_open: opens drive `drive` (0..9) read-only and exclusively as the open
+ * drive.  Returns 0, or -1 when it cannot be opened (the drive stays closed).
+ * Close an open drive first; an earlier handle is released and replaced. */
+VIRAZAV_API int VIRAZAV_CALL hdd_open(int drive) VIRAZAV_NOEXCEPT;
+
+/* hdd_close: closes the open drive; later reads fail with -1. Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL hdd_close(void) VIRAZAV_NOEXCEPT;
+
+/* hdd_read: reads `count` sectors from `sector` in one request.
+ *   buffer: out, count x 512 bytes (the byte count is computed in 32 bits).
+ * Returns 0; -1 no drive open or a negative sector; -2 the read failed, the
+ * disk ends before the last sector, or buffer is NULL.  After -2 the buffer may
+ * hold part of the data. */
+VIRAZAV_API int VIRAZAV_CALL hdd_read(int sector, uint32_t count, void* buffer) VIRAZAV_NOEXCEPT;
+
+/* hdd_read_hdsw: sector 0 as 128 32-bit values, each made of two
+ * little-endian 16-bit words, high half first.
+ *   values: out, 128 values (512 bytes); NULL gives -2.
+ * Returns 0, -1 (no drive open), -2 (read failed); values untouched on failure. */
+VIRAZAV_API int VIRAZAV_CALL hdd_read_hdsw(uint32_t* values) VIRAZAV_NOEXCEPT;
+
+/* get_start_time: copies sector 0 unconverted.
+ *   words: out, 512 bytes (128 32-bit words); NULL is ignored.
+ * Returns 0 always; a sector that cannot be read is delivered as zeros. */
+VIRAZAV_API int VIRAZAV_CALL get_start_time(uint32_t* words) VIRAZAV_NOEXCEPT;
+
+/* first_section_play: lays out the index copies, loads the record index from
+ * the newest consistent copy and places the position at the oldest recorded
+ * segment, read cursor 0.  Required once after hdd_open.  Returns 0 (a drive
+ * that cannot be read leaves an empty index).  Reads about 540 KB. */
+VIRAZAV_API int VIRAZAV_CALL first_section_play(void) VIRAZAV_NOEXCEPT;
+
+/* read_data: delivers the packets of the next chunk of the current segment and
+ * moves the read cursor on, walking to the next playable segment when the
+ * segment is used up.
+ *   buffer: out, 0x200000 bytes (2 MiB); length: out, the bytes delivered
+ *           (0 unless the result is 0 or 1).  Neither may be NULL (-1).
+ * Returns 0 packets delivered; 1 the chunk ends the recorded data (the packets
+ * before its end marker are delivered); 100 no further segment (position
+ * unchanged); -1 chunk not delivered: larger than 0x200000, unreadable, a
+ * packet with an unknown marker, or a packet running past the chunk (the
+ * packets before it are delivered), or a segment that lists no chunks.
+ * Blocks for one chunk read (at most 2 MiB) and, at a segment end, the walk's
+ * table reads. */
+VIRAZAV_API int VIRAZAV_CALL read_data(uint8_t* buffer, uint32_t* length) VIRAZAV_NOEXCEPT;
+
+/* ---- Disk player: index-only exports ----------------------------------------------- */
+/* (section: player) */
+/* These read the record index that first_section_play loaded; same thread rule
+ * as the disk functions above.  Time numbers are second + 60 x (minute + 60 x
+ * (hour + 24 x (day + 31 x (month + 12 x year) - 32))), year since 2000. */
+
+/* search_play: places playback at time number t.
+ * Returns 1 when t was found (position at its chunk) or t lies before every
+ * recording under the newest clock setting (position at that setting's start);
+ * 2 otherwise, the position at the last chunk of the newest segment.  The read
+ * cursor follows the position.  Writes the search's trace lines ("time
+ * attribute=%d\n", ...) to standard output.  Blocks for up to 100 index loads. */
+VIRAZAV_API int VIRAZAV_CALL search_play(int t) VIRAZAV_NOEXCEPT;
+
+/* read_start_end_sec: the recorded range.
+ *   start, end: out (NULL skipped), the time numbers of the oldest block's first
+ *   segment and the newest block's last segment.
+ * Reloads the index keeping the position.  Returns 0, or -1 when no drive is
+ * open or the index cannot be loaded (outputs untouched). */
+VIRAZAV_API int VIRAZAV_CALL read_start_end_sec(uint32_t* start, uint32_t* end) VIRAZAV_NOEXCEPT;
+
+/* get_rec_list: count and oldest index of the recording list (16-bit each;
+ * NULL skipped).  A count above 1000 on the disk reads as 1000, an oldest index
+ * is taken modulo 1000.  Entries are (oldest + k) % 1000 for k < count.
+ * Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL get_rec_list(uint16_t* count, uint16_t* oldest) VIRAZAV_NOEXCEPT;
+
+/* get_list_start_end_sec: start and end time numbers and kind of recording
+ * `index` (0..999); NULL outputs skipped.  Returns 0, or -1 for an index
+ * outside 0..999 (outputs untouched). */
+VIRAZAV_API int VIRAZAV_CALL get_list_start_end_sec(int index, uint32_t* start, uint32_t* end,
+                                                    uint32_t* kind) VIRAZAV_NOEXCEPT;
+
+/* get_alarm_list: count and oldest index of the alarm list (8-bit each; NULL
+ * skipped; a count above 50 reads as 50, the index modulo 50).  Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL get_alarm_list(uint8_t* count, uint8_t* oldest) VIRAZAV_NOEXCEPT;
+
+/* get_alarm_info: start and end time numbers of alarm `index` (0..49); NULL
+ * outputs skipped.  Returns 0, or -1 for an index outside 0..49. */
+VIRAZAV_API int VIRAZAV_CALL get_alarm_info(int index, uint32_t* start, uint32_t* end) VIRAZAV_NOEXCEPT;
+
+/* skip_foward: moves the position to the start of the next recording (and once
+ * or twice more over recordings the recorder flagged to be skipped again);
+ * stays at the newest one's start when there is none.  Returns 0.  Writes the
+ * skip's trace lines to standard output. */
+VIRAZAV_API int VIRAZAV_CALL skip_foward(void) VIRAZAV_NOEXCEPT;
+
+/* skip_back: moves the position to the start of the current recording, or from
+ * its start to the start of the previous one.  Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL skip_back(void) VIRAZAV_NOEXCEPT;
+
+/* ---- JPEG stills ---------------------------------------------------------------------- */
+/* (section: stills) */
+/* The recorder keeps JPEG stills in an area of its disk that the caller names
+ * (this library does not find it).  A still starts on a sector boundary and is
+ * stored with the two bytes of every 16-bit word exchanged; its header carries
+ * its size, date, time and two values that name it (docs/formats/still.md).
+ * Typical loop: cursor = first sector of the area; call hdd_read_jpeg; on a
+ * size > 0 write the buffer with hdd_write_jpeg_file under the returned name;
+ * on -3, -5 or -6 call again; stop on -7 (or on -2).  Same thread rule as the
+ * disk functions above: one caller at a time, and not while a feeder or a copy
+ * uses the disk. */
+
+/* hdd_read_jpeg: reads the still at *cursor, or scans on for the next one.
+ *   cursor:       in/out, the sector to look at; advanced by every call.
+ *   area_first:   first sector of the still area; area_sectors: its length.
+ *   sequence:     0 takes the name and size only (one sector read); any other
+ *                 number also reads the still, and is printed in the name.
+ *   work:         out, at least 0x40000 (262144) bytes: the still as stored
+ *                 (pair-exchanged) from byte 0 on; also scratch for the scan.
+ *   name:         out, at least 43 bytes: "%d_%02d%02d%02d_%02d%02d%02d%d_%x.jpg"
+ *                 (sequence, year since 2000, month, day, hour, minute, second,
+ *                 the 4-bit value, the 16-bit value), zero-terminated.
+ * Returns the size of the still in bytes (the cursor moves just past its last
+ * sector; a header with size 0 returns 0 and leaves the cursor), or:
+ *   -1 cursor, work or name NULL (nothing read);
+ *   -2 16 MiB scanned without a start marker (cursor where the scan stopped);
+ *   -3 the sector at the cursor cannot be read, also no drive open (cursor + 129);
+ *   -5 the header is valid but the rest cannot be read (cursor past the still);
+ *   -6 no still at the cursor, a start marker further on (cursor at it);
+ *   -7 the scan reached the end of the area (cursor at or past it).
+ * A header counts only with the start marker and a size below 0x40000.  The
+ * scan reads 128 sectors a request and checks only the marker; a request that
+ * fails is passed over.  Blocks for at most 257 disk requests (16 MiB). */
+VIRAZAV_API int VIRAZAV_CALL hdd_read_jpeg(int* cursor, int area_first, int area_sectors,
+                                           int sequence, unsigned char* work,
+                                           char* name) VIRAZAV_NOEXCEPT;
+
+/* hdd_write_jpeg_file: writes a still read by hdd_read_jpeg as a JPEG file.
+ *   path:   the file; created or truncated.
+ *   length: bytes to write (the size hdd_read_jpeg returned).
+ *   buffer: in/out, length bytes; the two bytes of every 16-bit word are
+ *           exchanged in place (an odd last byte stays), so the buffer holds
+ *           the JPEG's own order afterwards and a second write of the same
+ *           buffer writes the stored order again.
+ *   total:  a running total the caller keeps.
+ * Returns total + length, or: -1 path NULL or the file cannot be created;
+ * -2 not every byte was written (the incomplete file stays), or length negative
+ * or buffer NULL (nothing written).  Blocks for the file write; any thread. */
+VIRAZAV_API int VIRAZAV_CALL hdd_write_jpeg_file(const char* path, int length,
+                                                 unsigned char* buffer, int total) VIRAZAV_NOEXCEPT;
+
+/* read_jpeg_head_com: classifies a JPEG file by the high 4 bits h of its byte 7.
+ *   path: the file; head: out, 16 bytes: the file's first bytes.
+ * Returns (h & 7) * 2, plus 1 when h >= 8 (0..15); the number of bytes read when
+ * the file is shorter than 16 bytes; 0 when it cannot be opened or path or head
+ * is NULL (0 thus also stands for an empty file and for code 0).  Any thread. */
+VIRAZAV_API int VIRAZAV_CALL read_jpeg_head_com(const char* path,
+                                                unsigned char* head) VIRAZAV_NOEXCEPT;
+
+/* ---- Disk-to-media copy --------------------------------------------------------------- */
+/* (section: copy) */
+/* A copy writes three files into the folder it is given: "HDR.dat" (the
+ * recorded packets of every chunk, back to back), ".index" (one 24-byte record
+ * per chunk) and "List.HDR" (one 41-character line with the time range).  The
+ * data and index files are the pair that the file player plays.  Existing files
+ * are overwritten from their start, not truncated.  A copy stops before the data
+ * file reaches 2 GiB, and before less than 1 MiB of the medium stays free (the
+ * free space of the folder's file system, read when the copy starts).
+ * docs/formats/copy-media.md describes the files.  The copy moves the disk's
+ * play position: leave disk playback stopped while it runs, and make no other
+ * disk call until hdd_copy_usb_get_sts reports the end. */
+
+/* hdd_copy_usb: starts copying the recording from time number start to time
+ * number end into `directory` (not NULL or empty; with or without a trailing
+ * '/').  Stops disk playback (its mode goes to 0 under the "PLAYMODE" lock),
+ * opens the three files and starts the copy thread, which searches start as
+ * search_play does and copies chunk after chunk until the chunk at or after
+ * end, the newest recorded chunk, a stop request or a failure.
+ * Returns 0 when the copy runs; -1 a copy is running, or the files cannot be
+ * opened (none stays open); -13 the 2 MiB chunk buffer cannot be allocated.
+ * Does not wait for the copy.  Blocks for the file opens (and 5 ms when
+ * playback was stopped). */
+VIRAZAV_API int VIRAZAV_CALL hdd_copy_usb(const char* directory, int start,
+                                          int end) VIRAZAV_NOEXCEPT;
+
+/* hdd_copy_usb_stop: asks a running copy to stop at its next chunk and sleeps
+ * 10 ms; does not wait for the copy to end.  Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL hdd_copy_usb_stop(void) VIRAZAV_NOEXCEPT;
+
+/* hdd_copy_usb_get_sts: the state of the copy.
+ *   status: out.  While a copy runs: its progress 0..99, the share of the time
+ *           range done (0 when start equals end).  Otherwise the end code of the
+ *           last copy: 101 a chunk read failed; 102 stopped by
+ *           hdd_copy_usb_stop; 103 the data write failed, or the size or free
+ *           space limit was reached; 104 the index write failed.  200 when no
+ *           copy ran or the last one ended normally.
+ * Returns 0, or -1 when status is NULL.  Does not block; any thread. */
+VIRAZAV_API int VIRAZAV_CALL hdd_copy_usb_get_sts(int* status) VIRAZAV_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -13,20 +13,22 @@
 namespace virazav::command {
 namespace {
 
-constexpr CommandSpec kPlain{};
-constexpr CommandSpec kThreeTries{kDelimCommand, 3, false};
+constexpr CommandForm kPlain{};
+constexpr CommandForm kThreeTries{kDelimCommand, 3, false};
 // The setters that the recorder may answer late are tried five times and
 // return the receive code itself.
-constexpr CommandSpec kFiveTriesCode{kDelimCommand, 5, true};
+constexpr CommandForm kFiveTriesCode{kDelimCommand, 5, true};
 constexpr int kJpegResetMarker = 99;
 constexpr int kJpegResetWaitMs = 4000;
 
-int token3_or(int slot, int rc) { return rc != 0 ? rc : static_cast<int>(reply_value(slot, 3)); }
+int token3_or(int slot, int rc) {
+  return rc != 0 ? rc : static_cast<int>(reply_value(slot, 3));
+}
 
 }  // namespace
 
 int get_time(int slot, char* date, char* time) {
-  constexpr CommandSpec kTime{kDelimTime, 1, false};
+  constexpr CommandForm kTime{kDelimTime, 1, false};
   int rc = exchange(slot, kTime, "GetTime\n");
   if (rc != 0) return rc;
   const char* d = reply_token(slot, 2);
@@ -74,10 +76,11 @@ int jpeg_sw_get(int slot, int item) {
 
 int jpeg_sw_set(int slot, int a, int b) {
   diag::LogEntry("kora_jpeg_swset").values3(slot, a, b);
-  if (a != kJpegResetMarker) return token3_or(slot, exchange(slot, kPlain, "JpegSwSet %02X %04X\n", a, b));
+  if (a != kJpegResetMarker)
+    return token3_or(slot, exchange(slot, kPlain, "JpegSwSet %02X %04X\n", a, b));
   // Item 99 makes the recorder restart its JPEG side: the line goes out, no
   // reply is awaited, and any late reply stays in the socket.
-  CommandSpec no_wait = kPlain;
+  CommandForm no_wait = kPlain;
   no_wait.tries = 0;
   int rc = exchange(slot, no_wait, "JpegSwSet %02X %04X\n", a, b);
   if (rc != 0) return rc;
@@ -87,7 +90,8 @@ int jpeg_sw_set(int slot, int a, int b) {
 }
 
 int combi_set(int slot, int w1, int w2, int w3, int w4, int w5) {
-  return token3_or(slot, exchange(slot, kPlain, "CombiSwSet %04X %04X %04X %04X %04X\n", w1, w2, w3, w4, w5));
+  return token3_or(
+      slot, exchange(slot, kPlain, "CombiSwSet %04X %04X %04X %04X %04X\n", w1, w2, w3, w4, w5));
 }
 
 int combi_get(int slot, uint32_t* p1, uint32_t* p2, uint32_t* p3, uint32_t* p4, int w5) {

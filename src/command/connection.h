@@ -45,7 +45,9 @@ struct Slot {
   size_t carry_left = 0;
 };
 
-inline bool slot_in_range(int slot) { return slot >= 0 && slot < kSlotCount; }
+inline bool slot_in_range(int slot) {
+  return slot >= 0 && slot < kSlotCount;
+}
 // The table entry of a slot in 0..15.
 Slot& slot_state(int slot);
 
@@ -56,6 +58,16 @@ uint32_t parse_dotted_address(const char* text);
 // parse_dotted_address, then the system's parser; 0xFFFFFFFF when neither
 // takes the text.
 uint32_t parse_address(const char* text);
+
+// Splits the login greeting into `tokens` (count reset). Returns 0, or -1 when
+// the recorder says it is busy.
+int read_greeting(const char* text, TokenTable* tokens);
+// Appends the tokens of the reply to the password behind the greeting's and
+// reads it: returns 0 and stores the command port (token 9) in *port and the
+// decoded information text (token 4, at most 128 bytes with the zero) in info
+// when given; VIRAZAV_ERR_PASSWORD_REFUSED when token 8 is not "OK"; -1 when
+// there are fewer than 10 tokens in all.
+int read_login_reply(const char* text, TokenTable* tokens, uint8_t* info, int* port);
 
 // kora_connect and kora_unconnect.
 int connect_slot(int slot, const char* address, const char* password, uint8_t* info);

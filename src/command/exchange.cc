@@ -17,14 +17,14 @@ void make_command_id(Slot& st) {
 
 }  // namespace
 
-int exchange(int slot, const CommandSpec& spec, const char* fmt, ...) {
+int exchange(int slot, const CommandForm& form, const char* fmt, ...) {
   if (!slot_in_range(slot)) {
-    return spec.report_slot_errors ? VZ_REPORT(kSource, VIRAZAV_ERR_SLOT_RANGE)
+    return form.report_slot_errors ? VZ_REPORT(kSource, VIRAZAV_ERR_SLOT_RANGE)
                                    : VIRAZAV_ERR_SLOT_RANGE;
   }
   Slot& st = slot_state(slot);
   if (st.connected.load() == 0) {
-    return spec.report_slot_errors ? VZ_REPORT(kSource, VIRAZAV_ERR_NOT_CONNECTED)
+    return form.report_slot_errors ? VZ_REPORT(kSource, VIRAZAV_ERR_NOT_CONNECTED)
                                    : VIRAZAV_ERR_NOT_CONNECTED;
   }
   make_command_id(st);
@@ -38,21 +38,21 @@ int exchange(int slot, const CommandSpec& spec, const char* fmt, ...) {
   // A line that does not fit would go out cut; it is refused instead.
   if (body < 0 || head + body >= kMaxLine) return VZ_REPORT(kSource, VIRAZAV_ERR_LINE_TOO_LONG);
   platform::send_bytes(st.command_socket, line, static_cast<size_t>(head + body));
-  if (spec.tries == 0) return 0;
+  if (form.tries == 0) return 0;
 
   char reply[kReplyBufferSize + 1];
   int r = -1;
-  for (int attempt = 0; attempt < spec.tries; ++attempt) {
+  for (int attempt = 0; attempt < form.tries; ++attempt) {
     r = receive_reply(st.command_socket, reply);
     if (r > 0) break;
   }
   if (r <= 0) {
     on_receive_failure(slot);
-    return spec.return_receive_code ? r : map_receive_error(r);
+    return form.return_receive_code ? r : map_receive_error(r);
   }
   reply[r] = '\0';
   st.reply.count = 0;
-  split_tokens(reply, spec.delims, &st.reply);
+  split_tokens(reply, form.delims, &st.reply);
   if (st.reply.count >= 1 && std::strcmp(st.reply.token[0], st.command_id) != 0) {
     return VZ_REPORT(kSource, VIRAZAV_ERR_FOREIGN_ID);
   }
@@ -67,13 +67,17 @@ void send_plain_line(int slot, const char* line) {
   platform::send_bytes(slot_state(slot).command_socket, line, std::strlen(line));
 }
 
-uint32_t reply_value(int slot, int pos) { return hex_to_value(reply_token(slot, pos)); }
+uint32_t reply_value(int slot, int pos) {
+  return hex_to_value(reply_token(slot, pos));
+}
 
 const char* reply_token(int slot, int pos) {
   if (!slot_in_range(slot) || pos < 0 || pos >= kMaxTokens) return "";
   return slot_state(slot).reply.token[pos];
 }
 
-const char* command_id(int slot) { return slot_in_range(slot) ? slot_state(slot).command_id : ""; }
+const char* command_id(int slot) {
+  return slot_in_range(slot) ? slot_state(slot).command_id : "";
+}
 
 }  // namespace virazav::command

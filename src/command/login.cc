@@ -12,8 +12,8 @@ namespace virazav::command {
 namespace {
 
 constexpr char kSource[] = "tcpctrl";
-constexpr int kLoginPolls = 200;        // 1 ms each
-constexpr int kLinkPolls = 1000;        // 10 ms each
+constexpr int kLoginPolls = 200;  // 1 ms each
+constexpr int kLinkPolls = 1000;  // 10 ms each
 constexpr int kLinkPollMs = 10;
 constexpr uint32_t kNotAnAddress = 0xFFFFFFFFu;
 
@@ -69,7 +69,8 @@ void link_connect_thread(int slot) {
   const int n = std::snprintf(line, sizeof line, "ID = %s\n", st.login_tokens.token[10]);
   st.link_start.store(0);
 
-  if (st.link_established.load() == 1) return finish_link(st, VIRAZAV_ERR_LINK_ESTABLISHED, -1, false);
+  if (st.link_established.load() == 1)
+    return finish_link(st, VIRAZAV_ERR_LINK_ESTABLISHED, -1, false);
   if (platform::net_startup() != 0) return finish_link(st, VIRAZAV_ERR_NET_STARTUP, -1, false);
   uint32_t ip = parse_address(address);
   if (ip == kNotAnAddress) return finish_link(st, VIRAZAV_ERR_BAD_ADDRESS, -1, true);
@@ -78,7 +79,8 @@ void link_connect_thread(int slot) {
   if (platform::bind_any(s) != 0 || platform::connect_ipv4(s, ip, port) != 0) {
     return finish_link(st, VIRAZAV_ERR_CONNECT, s, true);
   }
-  if (platform::set_nonblocking(s, true) != 0) return finish_link(st, VIRAZAV_ERR_NONBLOCKING, s, true);
+  if (platform::set_nonblocking(s, true) != 0)
+    return finish_link(st, VIRAZAV_ERR_NONBLOCKING, s, true);
 
   platform::send_bytes(s, line, static_cast<size_t>(n));
   char reply[kReplyBufferSize + 1];
@@ -131,7 +133,9 @@ int establish_link(Slot& st, int slot) {
 
 }  // namespace
 
-Slot& slot_state(int slot) { return g_slots[slot]; }
+Slot& slot_state(int slot) {
+  return g_slots[slot];
+}
 
 uint32_t parse_dotted_address(const char* text) {
   if (text == nullptr || *text == '\0') return kNotAnAddress;
@@ -157,6 +161,25 @@ uint32_t parse_address(const char* text) {
   uint32_t a = parse_dotted_address(text);
   if (a != kNotAnAddress) return a;
   return platform::system_inet_addr(text);
+}
+
+int read_greeting(const char* text, TokenTable* tokens) {
+  tokens->count = 0;
+  split_tokens(text, kDelimLogin, tokens);
+  return std::strcmp(tokens->token[0], "Busy") == 0 ? VIRAZAV_ERR_FAIL : 0;
+}
+
+int read_login_reply(const char* text, TokenTable* tokens, uint8_t* info, int* port) {
+  split_tokens(text, kDelimLogin, tokens);  // appended behind the greeting's tokens
+  if (std::strcmp(tokens->token[8], "OK") != 0) return VIRAZAV_ERR_PASSWORD_REFUSED;
+  if (info != nullptr) {
+    // The information text is at most 127 bytes from a 255-digit token.
+    info[0] = '\0';
+    decode_hex_text(tokens->token[4], info, kInfoSize);
+  }
+  if (tokens->count < 10) return VIRAZAV_ERR_FAIL;
+  *port = static_cast<int>(hex_to_value(tokens->token[9]));
+  return 0;
 }
 
 int connect_slot(int slot, const char* address, const char* password, uint8_t* info) {
@@ -216,9 +239,7 @@ int connect_slot(int slot, const char* address, const char* password, uint8_t* i
   int r = receive_reply(st.login_socket, text);
   if (r <= 0) return fail_login(st, VIRAZAV_ERR_NO_GREETING, false);
   text[r] = '\0';
-  st.login_tokens.count = 0;
-  split_tokens(text, kDelimLogin, &st.login_tokens);
-  if (std::strcmp(st.login_tokens.token[0], "Busy") == 0) return fail_login(st, VIRAZAV_ERR_FAIL, true);
+  if (read_greeting(text, &st.login_tokens) != 0) return fail_login(st, VIRAZAV_ERR_FAIL, true);
 
   // An empty password goes out as 32 '0' digits, the form a padded short one has.
   char hex[2 * kMaxPasswordLength + 1 + 32];
@@ -235,18 +256,14 @@ int connect_slot(int slot, const char* address, const char* password, uint8_t* i
   r = receive_reply(st.login_socket, text);
   if (r <= 0) return fail_login(st, VIRAZAV_ERR_NO_LOGIN_REPLY, false);
   text[r] = '\0';
-  split_tokens(text, kDelimLogin, &st.login_tokens);  // appended behind the greeting
-  if (std::strcmp(st.login_tokens.token[8], "OK") != 0) {
+  int port = 0;
+  int verdict = read_login_reply(text, &st.login_tokens, info, &port);
+  if (verdict == VIRAZAV_ERR_PASSWORD_REFUSED) {
     VZ_REPORT(kSource, VIRAZAV_ERR_FAIL);
-    return fail_login(st, VIRAZAV_ERR_PASSWORD_REFUSED, false);
+    return fail_login(st, verdict, false);
   }
-  if (info != nullptr) {
-    // The information text is at most 127 bytes from a 255-digit token.
-    info[0] = '\0';
-    decode_hex_text(st.login_tokens.token[4], info, kInfoSize);
-  }
-  if (st.login_tokens.count < 10) return fail_login(st, VIRAZAV_ERR_FAIL, true);
-  st.command_port = static_cast<int>(hex_to_value(st.login_tokens.token[9]));
+  if (verdict != 0) return fail_login(st, verdict, true);
+  st.command_port = port;
 
   int link = establish_link(st, slot);
   platform::close_socket(st.login_socket);

@@ -11,7 +11,7 @@
 namespace virazav::command {
 namespace {
 
-constexpr CommandSpec kPlain{};
+constexpr CommandForm kPlain{};
 constexpr size_t kUpdateMax = 8388608;  // 8 MiB of file content
 constexpr size_t kUpdateChunk = 65536;
 
@@ -21,7 +21,9 @@ struct Progress {
 };
 Progress g_progress;
 
-int token3_or(int slot, int rc) { return rc != 0 ? rc : static_cast<int>(reply_value(slot, 3)); }
+int token3_or(int slot, int rc) {
+  return rc != 0 ? rc : static_cast<int>(reply_value(slot, 3));
+}
 
 // Sends all n bytes on the non-blocking socket, waiting up to the reply limit
 // whenever the socket takes nothing. Returns 0, or the negative socket code
@@ -95,9 +97,9 @@ int update(int slot, const char* file_name, int kind) {
   platform::file_close(f);
   if (n == 0) return VIRAZAV_ERR_EMPTY_FILE;
 
-  CommandSpec spec;
-  spec.report_slot_errors = false;
-  int rc = exchange(slot, spec, "SendUpdate %02X %08X\n", static_cast<unsigned>(kind),
+  CommandForm form;
+  form.report_slot_errors = false;
+  int rc = exchange(slot, form, "SendUpdate %02X %08X\n", static_cast<unsigned>(kind),
                     static_cast<unsigned>(n + 1));
   if (rc != 0) return rc;
   rc = send_all(slot_state(slot).command_socket, data.data(), n + 1);

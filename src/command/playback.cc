@@ -12,13 +12,15 @@
 namespace virazav::command {
 namespace {
 
-constexpr CommandSpec kPlain{};
+constexpr CommandForm kPlain{};
 constexpr int kMenuDelayMs = 1000;
 constexpr int kMenuLimitMs = 180000;
 constexpr int kListLimitMs = 30000;
 constexpr size_t kListBufferSize = 131072;
 
-int token2_or(int slot, int rc) { return rc != 0 ? rc : static_cast<int>(reply_value(slot, 2)); }
+int token2_or(int slot, int rc) {
+  return rc != 0 ? rc : static_cast<int>(reply_value(slot, 2));
+}
 
 // Writes `n` bytes to `path`, emptying it first. Returns 0 or -1.
 int write_whole_file(const std::string& path, const void* data, size_t n) {
@@ -47,12 +49,14 @@ int rx_status(int slot, int item) {
   return rc != 0 ? rc : static_cast<int>(reply_value(slot, 3));
 }
 
-int ctrl_play(int slot, int control) { return token2_or(slot, exchange(slot, kPlain, "ControlPlay %02X\n", control)); }
+int ctrl_play(int slot, int control) {
+  return token2_or(slot, exchange(slot, kPlain, "ControlPlay %02X\n", control));
+}
 
 int play_search(int slot, int year, int f2, int f3, int f4, int f5, int f6) {
   // The seventh field has no source value; the recorder reads it as 00.
-  return token2_or(slot, exchange(slot, kPlain, "PlaySearch %04d %02d %02d %02d %02d %02d %02d\n", year,
-                                  f2, f3, f4, f5, f6, 0));
+  return token2_or(slot, exchange(slot, kPlain, "PlaySearch %04d %02d %02d %02d %02d %02d %02d\n",
+                                  year, f2, f3, f4, f5, f6, 0));
 }
 
 int rx_playlist(int slot, int list) {
@@ -85,6 +89,8 @@ int rx_hdd_list(int slot, uint32_t a, uint32_t b) {
   return token2_or(slot, exchange(slot, kPlain, "ReadHddList %08X %08X\n", a, b));
 }
 
-int re_boot(int slot) { return token2_or(slot, exchange(slot, kPlain, "ReBoot \n")); }
+int re_boot(int slot) {
+  return token2_or(slot, exchange(slot, kPlain, "ReBoot \n"));
+}
 
 }  // namespace virazav::command

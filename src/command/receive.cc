@@ -17,6 +17,9 @@ namespace {
 // the limit passed without data.
 long receive_once(platform::Socket s, void* buffer, size_t n, int limit_ms, int* error) {
   const uint32_t start = platform::tick_ms();
+  // Waiting first saves the receive that would only report "nothing yet" right
+  // after a command went out; a poll failure falls back to the millisecond pace.
+  if (platform::wait_readable(s, limit_ms) < 0) platform::sleep_ms(1);
   for (;;) {
     long r = platform::recv_bytes(s, buffer, n);
     if (r >= 0) return r;
@@ -30,17 +33,19 @@ long receive_once(platform::Socket s, void* buffer, size_t n, int limit_ms, int*
       *error = platform::kWsaWouldBlock;
       return -platform::kWsaWouldBlock;
     }
-    // Sleep until data arrives instead of every millisecond; a poll failure
-    // falls back to the millisecond pace.
     if (platform::wait_readable(s, limit_ms - spent) < 0) platform::sleep_ms(1);
   }
 }
 
 }  // namespace
 
-int receive_reply(platform::Socket s, char* buffer) {
+namespace {
+
+// One reply-style receive of at most n bytes: the count, -10101 when the peer
+// closed, -e on socket error e ("recv_err"), -10035 after 10 s ("recv_err2").
+int receive_reply_n(platform::Socket s, void* buffer, size_t n) {
   int error = 0;
-  long r = receive_once(s, buffer, kReplyBufferSize, kReplyTimeoutMs, &error);
+  long r = receive_once(s, buffer, n, kReplyTimeoutMs, &error);
   if (r > 0) return static_cast<int>(r);
   if (r == 0) {
     diag::log_value("recv_err", platform::kWsaDisconnected);
@@ -54,12 +59,19 @@ int receive_reply(platform::Socket s, char* buffer) {
   return static_cast<int>(r);
 }
 
+}  // namespace
+
+int receive_reply(platform::Socket s, char* buffer) {
+  return receive_reply_n(s, buffer, kReplyBufferSize);
+}
+
 long receive_block(platform::Socket s, uint8_t* buffer, int limit_ms) {
   int error = 0;
   return receive_once(s, buffer, kBlockSize, limit_ms, &error);
 }
 
-long receive_block_into(platform::Socket s, int /*slot*/, uint8_t* dest, size_t size, int limit_ms) {
+long receive_block_into(platform::Socket s, int /*slot*/, uint8_t* dest, size_t size,
+                        int limit_ms) {
   platform::Buffer temp(kBlockSize);
   if (!temp.ok()) return VIRAZAV_ERR_NO_MEMORY;
   long r = receive_block(s, temp.data(), limit_ms);
@@ -91,6 +103,16 @@ long receive_exact(platform::Socket s, int slot, uint8_t* dest, size_t count) {
     st.carry_left = 0;
   }
   while (done < count) {
+    // While at least a whole reply-sized piece is still wanted, no receive can
+    // bring more than wanted, so it goes straight to the destination; the last
+    // piece goes through the carry-over buffer, which keeps what came beyond.
+    if (count - done >= kReplyBufferSize) {
+      int r = receive_reply_n(s, dest + done, count - done);
+      if (r == -platform::kWsaDisconnected) return static_cast<long>(done);
+      if (r < 0) return r;
+      done += static_cast<size_t>(r);
+      continue;
+    }
     int r = receive_reply(s, reinterpret_cast<char*>(st.carry));
     // A closed connection delivers what came before it.
     if (r == -platform::kWsaDisconnected) return static_cast<long>(done);

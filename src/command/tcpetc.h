@@ -3,16 +3,16 @@
 // exchange that every recorder command runs.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdarg>
 
 #include "platform/platform.h"
 
 namespace virazav::command {
 
 inline constexpr int kMaxTokens = 20;
-inline constexpr int kTokenSize = 256;        // 255 characters and the zero
+inline constexpr int kTokenSize = 256;         // 255 characters and the zero
 inline constexpr int kReplyBufferSize = 2200;  // one reply, one recv
 inline constexpr int kMaxLine = 2200;          // a command line, terminator included
 inline constexpr int kReplyTimeoutMs = 10000;
@@ -60,7 +60,9 @@ int error_report(const char* file, int line, int code);
 // Called when the reply of a command could not be received.
 void on_receive_failure(int slot);
 // Every receive failure maps to -1 for the commands that report it so.
-inline int map_receive_error(int /*code*/) { return -1; }
+inline int map_receive_error(int /*code*/) {
+  return -1;
+}
 
 // Receives one reply of at most 2200 bytes within 10 s. Returns the count, or
 // -e for socket error e (logged as "recv_err"), -10101 when the peer closed the
@@ -82,9 +84,9 @@ long receive_block_into(platform::Socket s, int slot, uint8_t* dest, size_t size
 long receive_exact(platform::Socket s, int slot, uint8_t* dest, size_t count);
 
 // How a command waits for and reads its reply.
-struct CommandSpec {
+struct CommandForm {
   const char* delims = kDelimCommand;
-  int tries = 1;  // receive tries; 0 sends the line and reads no reply
+  int tries = 1;                     // receive tries; 0 sends the line and reads no reply
   bool return_receive_code = false;  // else -1 when no reply arrives
   bool report_slot_errors = true;    // pass -127 and -10200 to error_report
 };
@@ -93,7 +95,7 @@ struct CommandSpec {
 // "<ID> " + printf(fmt, ...) sent in one call, the reply received, split into
 // the slot's ReplyTokens and checked (token 0 the ID, token 1 "OK"). Returns 0
 // or the failure code.
-int exchange(int slot, const CommandSpec& spec, const char* fmt, ...)
+int exchange(int slot, const CommandForm& form, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
 // Sends a line without an ID ("dummy\n", "JpegSendStart\n") on the slot's

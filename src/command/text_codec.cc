@@ -28,7 +28,9 @@ int pair_digit(unsigned char c) {
 
 }  // namespace
 
-int error_report(const char* /*file*/, int /*line*/, int code) { return code; }
+int error_report(const char* /*file*/, int /*line*/, int code) {
+  return code;
+}
 
 void on_receive_failure(int /*slot*/) {}
 

@@ -12,13 +12,15 @@ namespace virazav::diag {
 namespace {
 
 struct LogState {
-  std::mutex entry_mu;               // serialises whole entries
-  std::atomic<int> drive{0};         // 'C'..'F' or 0
-  int day_of_last_entry = -1;        // guarded by entry_mu
+  std::mutex entry_mu;         // serialises whole entries
+  std::atomic<int> drive{0};   // 'C'..'F' or 0
+  int day_of_last_entry = -1;  // guarded by entry_mu
 };
 LogState g_log;
 
-bool is_log_drive(int d) { return d >= 'C' && d <= 'F'; }
+bool is_log_drive(int d) {
+  return d >= 'C' && d <= 'F';
+}
 
 }  // namespace
 
@@ -27,7 +29,9 @@ int set_log_drive(int drive) {
   return drive;
 }
 
-int log_drive() { return g_log.drive.load(); }
+int log_drive() {
+  return g_log.drive.load();
+}
 
 std::string log_file_path(const std::string& root, int weekday) {
   std::string name = "vexul_0.log";
@@ -87,7 +91,9 @@ LogEntry::~LogEntry() {
   platform::file_close(file_);
 }
 
-void LogEntry::put(const char* s, size_t n) { platform::file_write(file_, s, n); }
+void LogEntry::put(const char* s, size_t n) {
+  platform::file_write(file_, s, n);
+}
 
 LogEntry& LogEntry::value(uint32_t v) {
   if (file_ == nullptr) return *this;
@@ -118,6 +124,8 @@ void forget_day_of_last_entry() {
   g_log.day_of_last_entry = -1;
 }
 
-void log_value(const char* name, uint32_t v) { LogEntry(name).value(v); }
+void log_value(const char* name, uint32_t v) {
+  LogEntry(name).value(v);
+}
 
 }  // namespace virazav::diag

@@ -26,7 +26,7 @@ class LogEntry {
   LogEntry(const LogEntry&) = delete;
   LogEntry& operator=(const LogEntry&) = delete;
 
-  LogEntry& value(uint32_t v);                           // LogValue: "0x%x,"
+  LogEntry& value(uint32_t v);                            // LogValue: "0x%x,"
   LogEntry& values3(uint32_t a, uint32_t b, uint32_t c);  // LogValues3
   LogEntry& text(const char* t);                          // LogText: "\"%.30s\","
 

@@ -1,6 +1,7 @@
 // Library-wide exports: version, the text of every failure code, the message
 // sink, and the named locks created at load.
 #include "platform/platform.h"
+#include "player/play_mode.h"
 #include "virazav.h"
 
 namespace virazav::module {
@@ -16,7 +17,7 @@ constexpr CodeText kCodeTexts[] = {
     {VIRAZAV_ERR_FAIL, "failed (no reply, recorder busy, short login reply, or file not opened)"},
     {VIRAZAV_ERR_EMPTY_FILE, "file empty or unreadable"},
     {VIRAZAV_ERR_NET_STARTUP, "socket service unavailable"},
-    {VIRAZAV_ERR_NO_ADDRESS, "no recorder address given"},
+    {VIRAZAV_ERR_NO_ADDRESS, "no recorder address given (download: block not received or refused)"},
     {VIRAZAV_ERR_BAD_ADDRESS, "not a dotted IPv4 address"},
     {VIRAZAV_ERR_CONNECT, "connection to the recorder failed or timed out"},
     {VIRAZAV_ERR_PASSWORD_TOO_LONG, "password longer than 63 characters"},
@@ -46,11 +47,14 @@ constexpr CodeText kCodeTexts[] = {
     {VIRAZAV_WSA_UNREACHABLE, "host unreachable"},
     {VIRAZAV_WSA_CLOSED, "recorder closed the connection"},
     {VIRAZAV_WSA_OTHER, "socket failure"},
+    {VIRAZAV_ERR_NOT_SET_UP, "decoder not set up (decode_init not run)"},
+    {VIRAZAV_ERR_STREAM_FILE, "download stream file could not be created or written"},
 };
 
 // The named locks every process of the library shares, made at load.
 struct NamedLocks {
-  platform::NamedMutex playmode{"PLAYMODE"};
+  // "PLAYMODE" is owned by the player, whose mode writes hold it.
+  platform::NamedMutex& playmode = player::playmode_mutex();
   platform::NamedMutex hdd_usb{"HDD_USB"};
   platform::NamedMutex fileread{"FILEREAD"};
 };
@@ -75,9 +79,13 @@ const char* code_text(int code) {
 
 extern "C" {
 
-const char* virazav_strerror(int code) noexcept { return virazav::module::code_text(code); }
+const char* virazav_strerror(int code) noexcept {
+  return virazav::module::code_text(code);
+}
 
-const char* virazav_version(void) noexcept { return "0.1.0"; }
+const char* virazav_version(void) noexcept {
+  return "0.1.0";
+}
 
 int virazav_set_message_handler(virazav_message_fn fn, void* user) noexcept {
   virazav::platform::set_message_handler(fn, user);

@@ -28,11 +28,15 @@ bool hit_socket(FaultKind kind) {
   return true;
 }
 
-int f_net_startup() { return hit(FaultKind::kNetStartup) ? -1 : system_ops().net_startup(); }
+int f_net_startup() {
+  return hit(FaultKind::kNetStartup) ? -1 : system_ops().net_startup();
+}
 Socket f_tcp_socket() {
   return hit_socket(FaultKind::kSocketCreate) ? kInvalidSocket : system_ops().tcp_socket();
 }
-int f_bind_any(Socket s) { return hit_socket(FaultKind::kSocketBind) ? -1 : system_ops().bind_any(s); }
+int f_bind_any(Socket s) {
+  return hit_socket(FaultKind::kSocketBind) ? -1 : system_ops().bind_any(s);
+}
 int f_connect_ipv4(Socket s, uint32_t a, uint16_t p) {
   return hit_socket(FaultKind::kSocketConnect) ? -1 : system_ops().connect_ipv4(s, a, p);
 }
@@ -54,11 +58,30 @@ long f_file_read(FileHandle f, void* d, size_t n) {
 int f_file_write(FileHandle f, const void* d, size_t n) {
   return hit(FaultKind::kFileWrite) ? -1 : system_ops().file_write(f, d, n);
 }
-void* f_alloc_zeroed(size_t n) { return hit(FaultKind::kAlloc) ? nullptr : system_ops().alloc_zeroed(n); }
+void* f_alloc_zeroed(size_t n) {
+  return hit(FaultKind::kAlloc) ? nullptr : system_ops().alloc_zeroed(n);
+}
+int f_free_space_kib(const std::string& dir, uint64_t* kib) {
+  return hit(FaultKind::kFreeSpace) ? -1 : system_ops().free_space_kib(dir, kib);
+}
+int f_file_seek(FileHandle f, int64_t offset, SeekFrom from) {
+  return hit(FaultKind::kFileSeek) ? -1 : system_ops().file_seek(f, offset, from);
+}
+DriveHandle f_drive_open(int number) {
+  return hit(FaultKind::kDriveOpen) ? nullptr : system_ops().drive_open(number);
+}
+int f_drive_geometry(DriveHandle d, DriveGeometry* g) {
+  return hit(FaultKind::kDriveGeometry) ? -1 : system_ops().drive_geometry(d, g);
+}
+long f_drive_read(DriveHandle d, void* data, size_t n) {
+  return hit(FaultKind::kDriveRead) ? -1 : system_ops().drive_read(d, data, n);
+}
 
 const Ops kFaultOps = {
-    f_net_startup,      f_tcp_socket, f_bind_any,   f_connect_ipv4, f_set_nonblocking, f_send_bytes,
-    f_recv_bytes,       f_file_open,  f_file_read,  f_file_write,   f_alloc_zeroed,
+    f_net_startup,     f_tcp_socket, f_bind_any,       f_connect_ipv4,
+    f_set_nonblocking, f_send_bytes, f_recv_bytes,     f_file_open,
+    f_file_read,       f_file_write, f_alloc_zeroed,   f_free_space_kib,
+    f_file_seek,       f_drive_open, f_drive_geometry, f_drive_read,
 };
 
 }  // namespace
@@ -72,7 +95,9 @@ void fault_arm(FaultKind kind, int nth, bool persistent, int wsa_error) {
   install_ops(&kFaultOps);
 }
 
-int fault_calls(FaultKind kind) { return g_arms[static_cast<int>(kind)].calls.load(); }
+int fault_calls(FaultKind kind) {
+  return g_arms[static_cast<int>(kind)].calls.load();
+}
 
 void fault_reset() {
   for (Arm& a : g_arms) {

@@ -20,6 +20,11 @@ enum class FaultKind {
   kFileRead,
   kFileWrite,
   kAlloc,
+  kFreeSpace,
+  kFileSeek,
+  kDriveOpen,
+  kDriveGeometry,
+  kDriveRead,
   kCount
 };
 

@@ -114,7 +114,9 @@ class Buffer {
 
 // ---- Files and folders ----------------------------------------------------------------
 using FileHandle = void*;
-enum class OpenMode { kRead, kWriteTruncate, kAppend };
+// kUpdate opens for reading and writing, creates a missing file and keeps an
+// existing one's bytes: writing begins at its start and overwrites in place.
+enum class OpenMode { kRead, kWriteTruncate, kAppend, kUpdate };
 // Opens a file (binary; text mode is the same on Linux). Returns nullptr on
 // failure.
 FileHandle file_open(const std::string& path, OpenMode mode);
@@ -132,6 +134,66 @@ int make_directory(const std::string& path);
 int last_access_day(const std::string& path);
 // Joins two path parts with the system's separator.
 std::string join_path(const std::string& a, const std::string& b);
+
+// ---- Free space and file position --------------------------------------------------
+// Stores in *kib the space available to an unprivileged writer on the file system
+// that holds `dir`, in KiB, and returns 0; returns -1 (and leaves *kib unchanged)
+// when the folder cannot be queried.
+int free_space_kib(const std::string& dir, uint64_t* kib);
+// Moves the file's read/write position back to its start. Returns 0 or -1.
+int file_rewind(FileHandle f);
+
+// ---- Large files and calendar ---------------------------------------------------------
+// Positions are 64-bit so that stream files beyond 4 GiB can be read.
+enum class SeekFrom { kBegin, kCurrent, kEnd };
+// Moves the position of an open file. Returns 0, or -1 (position unchanged)
+// when the target would be negative or the file cannot seek.
+int file_seek(FileHandle f, int64_t offset, SeekFrom from);
+// The position of an open file, or -1.
+int64_t file_tell(FileHandle f);
+// The size in bytes of an open file, or -1; the position is left unchanged.
+int64_t file_size(FileHandle f);
+// Seconds of local calendar time as the C library's mktime counts them, with
+// the daylight-saving flag given as 0. Returns -1 when the fields cannot be
+// represented.
+int64_t make_local_seconds(const LocalTime& t);
+// The local calendar fields of a seconds count. Returns false when the count
+// cannot be converted.
+bool local_time_of(int64_t seconds, LocalTime* out);
+
+// ---- Raw drives ------------------------------------------------------------------------
+// A recorder disk attached to this computer, read as a raw drive. Drive N (0..9)
+// is the path in VIRAZAV_PHYSICALDRIVE<N> when that is set (read at every open),
+// else /dev/sd + ('a' + N). A regular file (a disk image) counts as a fixed disk
+// of 512-byte sectors, 255 heads and 63 sectors a track with cylinders = size /
+// (512 x 255 x 63); a block device reports its own geometry. Opens are read-only
+// and exclusive (O_EXCL on a block device, an flock on an image), so a second
+// open of a drive that is open fails.
+using DriveHandle = void*;  // nullptr: no drive
+inline constexpr int32_t kMediaRemovable = 11;
+inline constexpr int32_t kMediaFixedDisk = 12;
+struct DriveGeometry {
+  int64_t cylinders = 0;
+  int32_t media_type = 0;  // kMediaFixedDisk, kMediaRemovable
+  uint32_t tracks_per_cylinder = 0;
+  uint32_t sectors_per_track = 0;
+  uint32_t bytes_per_sector = 0;
+};
+// The path of drive `number`; empty for a number outside 0..9.
+std::string drive_path(int number);
+// Opens drive `number`. Returns nullptr when it does not exist, is held by
+// another open, or cannot be opened.
+DriveHandle drive_open(int number);
+// Stores the drive's geometry. Returns 0 or -1.
+int drive_geometry(DriveHandle d, DriveGeometry* out);
+// Moves the drive's position to byte `offset` from its start. Returns 0, or -1
+// for a negative offset or a drive that cannot seek.
+int drive_seek(DriveHandle d, int64_t offset);
+// Reads up to n bytes at the position and advances it. Returns the count (fewer
+// than n only where the drive ends), or -1 when the request failed.
+long drive_read(DriveHandle d, void* data, size_t n);
+// Closes the drive; nullptr is ignored.
+void drive_close(DriveHandle d);
 
 // ---- Environment -------------------------------------------------------------------
 // Returns the variable's value, or an empty string (and false) when unset.
@@ -188,6 +250,11 @@ struct Ops {
   long (*file_read)(FileHandle, void*, size_t);
   int (*file_write)(FileHandle, const void*, size_t);
   void* (*alloc_zeroed)(size_t);
+  int (*free_space_kib)(const std::string&, uint64_t*);
+  int (*file_seek)(FileHandle, int64_t, SeekFrom);
+  DriveHandle (*drive_open)(int);
+  int (*drive_geometry)(DriveHandle, DriveGeometry*);
+  long (*drive_read)(DriveHandle, void*, size_t);
 };
 // The real operations.
 const Ops& system_ops();

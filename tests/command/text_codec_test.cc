@@ -86,7 +86,9 @@ TEST(HexToValue, ReadsLettersAndDigitsAsOneRun) {
 TEST(EncodeHexText, ShortTextIsPaddedWithZerosTo32Digits) {
   char out[200];
   EXPECT_EQ(encode_hex_text("ab", out), 4);
-  EXPECT_STREQ(out, "6162" "0000000000000000000000000000");
+  EXPECT_STREQ(out,
+               "6162"
+               "0000000000000000000000000000");
   std::string twenty(20, 'z');
   EXPECT_EQ(encode_hex_text(twenty.c_str(), out), 40);
   EXPECT_EQ(std::strlen(out), 40u);
@@ -128,13 +130,13 @@ TEST(DecodeHexText, LongTextIsCutToTheOutputSize) {
 
 TEST(ParseDottedAddress, AcceptsDottedQuadsInMemoryByteOrder) {
   EXPECT_EQ(parse_dotted_address("192.168.0.1"), 0x0100A8C0u);
-  EXPECT_EQ(parse_dotted_address("10.1"), 0x0000010Au);  // missing parts are 0
+  EXPECT_EQ(parse_dotted_address("10.1"), 0x0000010Au);       // missing parts are 0
   EXPECT_EQ(parse_dotted_address("1.2.3.4.5"), 0x04030201u);  // the fourth dot ends the walk
 }
 
 TEST(ParseDottedAddress, RefusesWhatIsNotAnAddress) {
-  for (const char* bad : {"192.168.0.256", "1.2.3.4x", "1234.1.1.1", "", "host.example",
-                          "255.255.255.255"}) {
+  for (const char* bad :
+       {"192.168.0.256", "1.2.3.4x", "1234.1.1.1", "", "host.example", "255.255.255.255"}) {
     EXPECT_EQ(parse_address(bad), 0xFFFFFFFFu) << bad;
   }
   EXPECT_EQ(parse_address(nullptr), 0xFFFFFFFFu);

@@ -1,5 +1,7 @@
 // The diagnostic log: file per weekday under the drive's folder, entry format,
 // append on the same day and truncation on a new one.
+#include "diag/log.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
@@ -10,7 +12,6 @@
 #include <regex>
 #include <sstream>
 
-#include "diag/log.h"
 #include "platform/platform.h"
 #include "support/recorder_fixture.h"
 

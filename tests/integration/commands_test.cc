@@ -231,7 +231,9 @@ TEST_F(CommandTest, LargeUpdate_IsSentWholeAndCutAt8MiB) {
   std::ofstream("big.bin", std::ios::binary) << content;
   std::vector<int64_t> progress;
   virazav_set_progress_handler(
-      [](int64_t done, int64_t, void* user) { static_cast<std::vector<int64_t>*>(user)->push_back(done); },
+      [](int64_t done, int64_t, void* user) {
+        static_cast<std::vector<int64_t>*>(user)->push_back(done);
+      },
       &progress);
   EXPECT_EQ(kora_update(0, "big.bin", 1), 8388608);
   virazav_set_progress_handler(nullptr, nullptr);
@@ -309,7 +311,7 @@ TEST_F(CommandTest, NoReply_ReturnsMinus1AfterTenSeconds) {
   EXPECT_EQ(kora_hd_swget(0, 1), VIRAZAV_ERR_FAIL);
   uint32_t spent = platform::tick_ms() - start;
   EXPECT_GE(spent, 9900u);
-  EXPECT_LT(spent, 12000u);
+  EXPECT_LT(spent, 15000u);
 }
 
 TEST_F(CommandTest, CommandsOnAnUnconnectedOrBadSlot_ReturnTheirCodes) {
@@ -321,7 +323,7 @@ TEST_F(CommandTest, CommandsOnAnUnconnectedOrBadSlot_ReturnTheirCodes) {
 TEST_F(CommandTest, OverlongSetTimeText_IsRefused) {
   std::string date(3000, '1');
   EXPECT_EQ(kora_set_time(0, date.c_str(), "00:00:00"), VIRAZAV_ERR_LINE_TOO_LONG);
-  EXPECT_EQ(kora_rx_status(0, 0) >= 0, true);
+  EXPECT_GE(kora_rx_status(0, 0), 0);
 }
 
 TEST_F(CommandTest, AllSlotsAtOnce_EachHasItsOwnConnection) {

@@ -1,19 +1,20 @@
 // Failures of the operating system, injected through the platform seam, reach
 // the caller as their documented codes and leave the library usable.
+#include "platform/fault.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "platform/fault.h"
 #include "platform/platform.h"
 #include "support/recorder_fixture.h"
 
 namespace virazav::testing {
 namespace {
 
+using platform::fault_arm;
 using platform::FaultKind;
 using platform::FaultScope;
-using platform::fault_arm;
 
 class FaultTest : public RecorderTest {};
 
@@ -105,7 +106,8 @@ TEST_F(FaultTest, UpdateFileUnreadable_ReturnsMinus2AndSendFailureMidUpload_Retu
   }
   {
     FaultScope scope;
-    fault_arm(FaultKind::kSocketSend, 3, true, platform::kWsaConnAborted);  // line, chunk 1, chunk 2
+    fault_arm(FaultKind::kSocketSend, 3, true,
+              platform::kWsaConnAborted);  // line, chunk 1, chunk 2
     EXPECT_EQ(kora_update(0, "u.bin", 0), VIRAZAV_WSA_ABORTED);
   }
 }

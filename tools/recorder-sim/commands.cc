@@ -48,6 +48,9 @@ const std::vector<CommandForm>& command_forms() {
       {"NvcGet", {kHex4, kHex4, kHex4}},
       {"NvcSet", {kHex4, kHex4, kHex4, kHex4}},
       {"SendUpdate", {kHex2, kHex8}},
+      // The download (media/download_server.cc): twelve decimal fields, and none.
+      {"SendDataF", std::vector<Field>(12, kDec2)},
+      {"SendDataN", {}},
   };
   return forms;
 }
@@ -116,7 +119,9 @@ int days_in_month(int y, int m) {
   return m == 2 && leap ? 29 : kDays[m - 1];
 }
 
-int64_t host_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t host_seconds() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
 // Reads `len` decimal digits at text[pos]; false when any is not a digit.
 bool digits_at(std::string_view text, size_t pos, size_t len, int* out) {
@@ -135,8 +140,7 @@ constexpr int kLastYear = 2079;
 
 bool valid_date_time(int y, int mo, int d, int h, int mi, int s) {
   return y >= kFirstYear && y <= kLastYear && mo >= 1 && mo <= 12 && d >= 1 &&
-         d <= days_in_month(y, mo) && h >= 0 && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 &&
-         s <= 59;
+         d <= days_in_month(y, mo) && h >= 0 && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 59;
 }
 
 int64_t civil_seconds(int y, int mo, int d, int h, int mi, int s) {
@@ -150,7 +154,9 @@ std::string ok_reply(const std::string& id, std::initializer_list<std::string> t
   return out + "\r\n";
 }
 
-std::string ng_reply(const std::string& id) { return id + " NG\r\n"; }
+std::string ng_reply(const std::string& id) {
+  return id + " NG\r\n";
+}
 
 // The disk list that ReadHddList counts in: one entry per recorded hour.
 constexpr uint32_t kHddListEntries = 32;
@@ -308,8 +314,8 @@ Outcome State::execute(const Command& cmd) {
     // The first field names the group; the others carry the client's current values and
     // are not used. Tokens 2..5 are the group's 2nd..5th words in order.
     auto g = combi_words(u(0));
-    out.reply = ok_reply(
-        id, {hex_text(g[0], 4), hex_text(g[1], 4), hex_text(g[2], 4), hex_text(g[3], 4)});
+    out.reply =
+        ok_reply(id, {hex_text(g[0], 4), hex_text(g[1], 4), hex_text(g[2], 4), hex_text(g[3], 4)});
   } else if (w == "SendMenu") {
     out.block = menu_block(u(0));
     out.reply = ok_reply(id, {hex_text(static_cast<uint32_t>(out.block.size()), 1)});
@@ -389,8 +395,8 @@ Outcome State::execute(const Command& cmd) {
 
 std::string menu_block(uint32_t menu) {
   // Menus 00..07 exist; each is a text of numbered items, longer for higher numbers.
-  static const char* const kNames[] = {"SYSTEM",  "CAMERA", "RECORD",  "SCHEDULE",
-                                       "ALARM",   "NETWORK", "DISPLAY", "DISK"};
+  static const char* const kNames[] = {"SYSTEM", "CAMERA",  "RECORD",  "SCHEDULE",
+                                       "ALARM",  "NETWORK", "DISPLAY", "DISK"};
   if (menu >= 8) return {};
   char buf[96];
   std::snprintf(buf, sizeof buf, "MENU %02X %s\r\n", menu, kNames[menu]);
@@ -416,8 +422,9 @@ std::string play_list_block(uint32_t list) {
   int day = 1 + static_cast<int>(list);
   int channel = static_cast<int>(list) + 1;
   for (int i = 0; i < count; ++i) {
-    std::snprintf(buf, sizeof buf, "%04d CH%02d 2004/12/%02d %02d:00:00 2004/12/%02d %02d:59:59\r\n",
-                  i + 1, channel, day, i, day, i);
+    std::snprintf(buf, sizeof buf,
+                  "%04d CH%02d 2004/12/%02d %02d:00:00 2004/12/%02d %02d:59:59\r\n", i + 1, channel,
+                  day, i, day, i);
     out += buf;
   }
   out += "END\r\n";

@@ -24,6 +24,11 @@ bool kind_fits(FaultKind kind, Stage stage) {
     case FaultKind::kRefuseLink:
       return stage == Stage::kLink;
     case FaultKind::kForeignId:
+    case FaultKind::kBlockTooLarge:
+    case FaultKind::kRecordOverrun:
+    case FaultKind::kCloseMidBlock:
+    case FaultKind::kBareVideoBlock:
+    case FaultKind::kBareAudioBlock:
       return stage == Stage::kCommand;
     case FaultKind::kNg:
       return stage == Stage::kCommand || stage == Stage::kPassword || stage == Stage::kLink;

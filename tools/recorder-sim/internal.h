@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/recording.h"
 #include "recorder.h"
 
 namespace virazav::sim::detail {
@@ -137,6 +138,8 @@ struct Outcome {
   std::string block;
   int64_t upload_length = -1;  // >= 0: that many raw bytes follow the reply
   bool reboot = false;
+  int64_t block_cut = -1;  // >= 0: only that many bytes of `block` go out, then the
+                           // connection is closed
 };
 
 // The recorder's settings and stores behind the commands.
@@ -161,6 +164,36 @@ struct State {
 std::string menu_block(uint32_t menu);
 std::string play_list_block(uint32_t list);
 
+// ---- Downloads (media/download_server.cc) ----
+
+// The recorder's side of the recorded-data download on every slot: SendDataF plans the
+// steps of a stretch of time, each SendDataN hands out the next step, and the blocks of a
+// step follow the "JpegSendStart" line. The download fault kinds reshape a step's blocks.
+class DownloadServer {
+ public:
+  explicit DownloadServer(RecordingOptions options) : recording_(std::move(options)) {}
+
+  // Returns true for the command words this server answers.
+  static bool handles(std::string_view word);
+  // Carries out SendDataF or SendDataN for the slot.
+  Outcome execute(const Command& cmd, int slot, const std::optional<Fault>& fault);
+  // The steps handed out on the slot since its last SendDataF, faults applied.
+  std::vector<DownloadStep> steps_sent(int slot) const;
+  Recording& recording() { return recording_; }
+
+ private:
+  struct Session {
+    bool started = false;
+    std::vector<DownloadStep> planned;
+    size_t next = 0;
+    std::vector<DownloadStep> sent;
+  };
+
+  Recording recording_;
+  mutable std::mutex mu_;
+  std::array<Session, kSlotCount> sessions_;  // guarded by mu_
+};
+
 }  // namespace virazav::sim::detail
 
 namespace virazav::sim {
@@ -175,7 +208,7 @@ struct Recorder::Impl {
     std::atomic<bool> finished{false};
   };
 
-  explicit Impl(RecorderOptions opts) : options(std::move(opts)) {}
+  explicit Impl(RecorderOptions opts) : options(std::move(opts)), downloads(options.recording) {}
 
   bool start(std::string* error);
   void stop();
@@ -184,8 +217,9 @@ struct Recorder::Impl {
   void serve_command(Session* session);
   // Reads and answers command lines until the connection ends.
   void command_loop(detail::Connection& conn, int slot);
-  // Drops every open connection (all slots) and opens the reboot window.
-  void reboot();
+  // Counts a reboot, forgets the link IDs handed out and opens the reboot window, in which
+  // new connections are closed unanswered. The caller then drops the open connections.
+  void begin_reboot();
   // Shuts down the sockets of all sessions (or only command sessions) so that their
   // threads see the end of the connection.
   void shutdown_sessions(bool all);
@@ -207,6 +241,7 @@ struct Recorder::Impl {
   std::list<std::unique_ptr<Session>> sessions;  // guarded by sessions_mu
 
   detail::FaultScript faults;
+  detail::DownloadServer downloads;
 
   mutable std::mutex mu;  // guards everything below
   detail::State state;

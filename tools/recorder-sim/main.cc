@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/disk_image.h"
 #include "recorder.h"
 
 namespace {
@@ -50,8 +51,7 @@ int run_serve(const Args& args) {
       std::cout << kServeUsage;
       return 0;
     }
-    bool takes_value = a == "--address" || a == "--password" || a == "--info" ||
-                       a == "--reboot-ms";
+    bool takes_value = a == "--address" || a == "--password" || a == "--info" || a == "--reboot-ms";
     if (!takes_value) {
       std::cerr << "virazav-recorder serve: unknown argument " << a << "\n" << kServeUsage;
       return 2;
@@ -104,8 +104,13 @@ int run_serve(const Args& args) {
   return 0;
 }
 
+int run_disk_image(const Args& args) {
+  return virazav::sim::run_disk_image_command(std::vector<std::string>(args.begin(), args.end()));
+}
+
 const Subcommand kSubcommands[] = {
     {"serve", "serve the recorder's command protocol on one address", run_serve},
+    {"disk-image", "write a sparse image of the recorder's disk", run_disk_image},
 };
 
 void print_usage(std::FILE* to) {

@@ -49,7 +49,9 @@ std::string printable(std::string_view text) {
   return out;
 }
 
-std::string slot_prefix(int slot) { return "slot " + std::to_string(slot) + ": "; }
+std::string slot_prefix(int slot) {
+  return "slot " + std::to_string(slot) + ": ";
+}
 
 const char* fault_name(FaultKind kind) {
   switch (kind) {
@@ -81,6 +83,16 @@ const char* fault_name(FaultKind kind) {
       return "long token";
     case FaultKind::kRaw:
       return "raw";
+    case FaultKind::kBlockTooLarge:
+      return "block too large";
+    case FaultKind::kRecordOverrun:
+      return "record overrun";
+    case FaultKind::kCloseMidBlock:
+      return "close mid-block";
+    case FaultKind::kBareVideoBlock:
+      return "bare video block";
+    case FaultKind::kBareAudioBlock:
+      return "bare audio block";
   }
   return "?";
 }
@@ -135,8 +147,8 @@ bool Recorder::Impl::start(std::string* error) {
   }
   running = true;
   acceptor = std::thread([this] { accept_loop(); });
-  event("recorder listening on " + options.address + " ports " +
-        std::to_string(login_port(0)) + ".." + std::to_string(command_port(kSlotCount - 1)));
+  event("recorder listening on " + options.address + " ports " + std::to_string(login_port(0)) +
+        ".." + std::to_string(command_port(kSlotCount - 1)));
   return true;
 }
 
@@ -281,7 +293,7 @@ bool Recorder::Impl::accept_link(int slot, std::string_view link) {
   return false;
 }
 
-void Recorder::Impl::reboot() {
+void Recorder::Impl::begin_reboot() {
   {
     std::lock_guard<std::mutex> lock(mu);
     ++reboots;
@@ -289,7 +301,6 @@ void Recorder::Impl::reboot() {
     for (auto& q : links) q.clear();
   }
   event("recorder rebooting for " + std::to_string(options.reboot_ms) + " ms");
-  shutdown_sessions(true);
 }
 
 // ---- The login connection ----
@@ -329,8 +340,7 @@ void Recorder::Impl::serve_login(Session* session) {
   if (r != Connection::Read::kOk && r != Connection::Read::kOverlong) return;
 
   auto pf = faults.take(Stage::kPassword, {}, slot);
-  bool refused =
-      pf && (pf->kind == FaultKind::kRefusePassword || pf->kind == FaultKind::kNg);
+  bool refused = pf && (pf->kind == FaultKind::kRefusePassword || pf->kind == FaultKind::kNg);
   bool matches = r == Connection::Read::kOk &&
                  line == "PASSWORD " + detail::password_digits(options.password) + "\n";
   std::string reply = "NG\r\n";
@@ -391,6 +401,7 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
   // A block (menu or play list) waits for its trigger line; any other line drops it.
   std::string trigger;
   std::string block;
+  int64_t block_cut = -1;
   std::string line;
   for (;;) {
     Connection::Read r = conn.read_line(&line);
@@ -415,6 +426,12 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
       event(slot_prefix(slot) + printable(line) + " -> block of " + std::to_string(block.size()) +
             " bytes" + fault_note(bf));
       trigger.clear();
+      if (block_cut >= 0) {
+        // A download step cut short: part of its blocks, then the connection goes down.
+        conn.send_text(std::string_view(text).substr(
+            0, std::min(text.size(), static_cast<size_t>(block_cut))));
+        return;
+      }
       if (!detail::send_shaped(conn, text, bf)) return;
       continue;
     }
@@ -440,6 +457,8 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
     detail::Outcome out;
     if (cf && cf->kind == FaultKind::kNg) {
       out.reply = cmd.id + " NG\r\n";  // refused: nothing is carried out
+    } else if (detail::DownloadServer::handles(cmd.word)) {
+      out = downloads.execute(cmd, slot, cf);  // encodes on first use: not under `mu`
     } else {
       std::lock_guard<std::mutex> lock(mu);
       out = state.execute(cmd);
@@ -453,6 +472,8 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
     }
     std::string text = cf ? detail::reshape(*cf, out.reply, cmd.id) : out.reply;
     event(slot_prefix(slot) + printable(line) + " -> " + printable(text) + fault_note(cf));
+    // Like every command, a reboot has taken effect by the time its reply is out.
+    if (out.reboot) begin_reboot();
     bool keep = detail::send_shaped(conn, text, cf);
 
     if (out.upload_length >= 0) {
@@ -461,8 +482,7 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
       Connection::Read ur = Connection::Read::kClosed;
       if (keep) {
         data.reserve(static_cast<size_t>(std::min<int64_t>(out.upload_length, 1 << 20)));
-        ur = conn.read_bytes(static_cast<size_t>(out.upload_length), options.upload_idle_ms,
-                             &data);
+        ur = conn.read_bytes(static_cast<size_t>(out.upload_length), options.upload_idle_ms, &data);
       }
       size_t got = data.size();
       {
@@ -478,13 +498,14 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
     }
     if (out.reboot) {
       // The reply is out; now every connection of every slot goes down, this one too.
-      reboot();
+      shutdown_sessions(true);
       return;
     }
     if (!keep) return;
     if (!out.trigger.empty()) {
       trigger = out.trigger;
       block = std::move(out.block);
+      block_cut = out.block_cut;
     }
   }
 }
@@ -493,15 +514,29 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
 
 Recorder::Recorder(RecorderOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-Recorder::~Recorder() { impl_->stop(); }
+Recorder::~Recorder() {
+  impl_->stop();
+}
 
-bool Recorder::start(std::string* error) { return impl_->start(error); }
-void Recorder::stop() { impl_->stop(); }
-bool Recorder::running() const { return impl_->running; }
+bool Recorder::start(std::string* error) {
+  return impl_->start(error);
+}
+void Recorder::stop() {
+  impl_->stop();
+}
+bool Recorder::running() const {
+  return impl_->running;
+}
 
-void Recorder::inject(Fault fault) { impl_->faults.add(std::move(fault)); }
-void Recorder::clear_faults() { impl_->faults.clear(); }
-int Recorder::pending_faults() const { return impl_->faults.pending(); }
+void Recorder::inject(Fault fault) {
+  impl_->faults.add(std::move(fault));
+}
+void Recorder::clear_faults() {
+  impl_->faults.clear();
+}
+int Recorder::pending_faults() const {
+  return impl_->faults.pending();
+}
 
 std::vector<std::string> Recorder::received_lines(int slot) const {
   if (slot < 0 || slot >= kSlotCount) return {};
@@ -514,7 +549,9 @@ void Recorder::clear_received_lines() {
   for (auto& l : impl_->lines) l.clear();
 }
 
-std::string Recorder::greeting() const { return impl_->make_greeting(); }
+std::string Recorder::greeting() const {
+  return impl_->make_greeting();
+}
 
 std::string Recorder::clock_text() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
@@ -570,14 +607,17 @@ std::optional<uint32_t> Recorder::store_value(Store store, uint32_t k1, uint32_t
   return it->second;
 }
 
-void Recorder::set_store_value(Store store, uint32_t k1, uint32_t k2, uint32_t k3,
-                               uint32_t value) {
+void Recorder::set_store_value(Store store, uint32_t k1, uint32_t k2, uint32_t k3, uint32_t value) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->state.stores[static_cast<size_t>(store)][{k1, k2, k3}] = value;
 }
 
-std::string Recorder::menu_block(uint32_t menu) { return detail::menu_block(menu); }
-std::string Recorder::play_list_block(uint32_t list) { return detail::play_list_block(list); }
+std::string Recorder::menu_block(uint32_t menu) {
+  return detail::menu_block(menu);
+}
+std::string Recorder::play_list_block(uint32_t list) {
+  return detail::play_list_block(list);
+}
 
 UpdateUpload Recorder::last_update() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
@@ -610,6 +650,16 @@ int Recorder::reboot_count() const {
   return impl_->reboots;
 }
 
-bool Recorder::rebooting() const { return impl_->in_reboot_window(); }
+bool Recorder::rebooting() const {
+  return impl_->in_reboot_window();
+}
+
+std::vector<DownloadStep> Recorder::download_steps(int slot) const {
+  return impl_->downloads.steps_sent(slot);
+}
+
+Recording& Recorder::recording() {
+  return impl_->downloads.recording();
+}
 
 }  // namespace virazav::sim

@@ -15,14 +15,20 @@
 #include <string_view>
 #include <vector>
 
+#include "media/recording.h"
+
 namespace virazav::sim {
 
 inline constexpr int kSlotCount = 16;
 
 // Returns the login port of a slot (0..15): 5001 + 2 × slot.
-constexpr int login_port(int slot) { return 5001 + 2 * slot; }
+constexpr int login_port(int slot) {
+  return 5001 + 2 * slot;
+}
 // Returns the command port of a slot (0..15): 5002 + 2 × slot; the login reply hands it out.
-constexpr int command_port(int slot) { return 5002 + 2 * slot; }
+constexpr int command_port(int slot) {
+  return 5002 + 2 * slot;
+}
 
 // Stage names a Fault may name in `command` besides command words. Command words are
 // capitalised (GetTime, ReBoot), so these lower-case names never clash with one.
@@ -50,6 +56,16 @@ enum class FaultKind {
   kTooManyTokens,   // text stages: "0" tokens are appended up to `param` tokens (0: 24)
   kLongToken,       // text stages: one token of `param` characters (0: 300) is appended
   kRaw,             // any stage: `text` goes out instead, each "{id}" replaced by the command ID
+  // Download kinds, for the command words SendDataF and SendDataN: the reply goes out as
+  // usual (announcing the reshaped sizes) and the step's blocks change.
+  kBlockTooLarge,   // the video block (the audio block in a step without one) is padded with
+                    // zeros past 1 MiB by `param` bytes (0: 4096)
+  kRecordOverrun,   // the video block's last record claims `param` 32-byte units (0: 8) more
+                    // than the block holds
+  kCloseMidBlock,   // only the first `param` bytes of the blocks (0: half the video block) go
+                    // out after the trigger, then the connection is closed
+  kBareVideoBlock,  // the video block is its 100-byte header alone, record count 0
+  kBareAudioBlock,  // the audio block is its 6-byte header alone
 };
 
 // One entry of the fault script. It applies to the next `count` events that match it
@@ -69,11 +85,13 @@ struct Fault {
 };
 
 struct RecorderOptions {
-  std::string address = "127.0.0.1";  // IPv4 address all 32 listeners bind to
-  std::string password;               // empty: the client's 32 '0' digits are accepted
+  std::string address = "127.0.0.1";               // IPv4 address all 32 listeners bind to
+  std::string password;                            // empty: the client's 32 '0' digits are accepted
   std::string info = "DVR 16CH NETWORK RECORDER";  // greeting token 4, sent as hexadecimal
   int reboot_ms = 300;        // after ReBoot, logins and links are closed unanswered this long
   int upload_idle_ms = 5000;  // an upload that stalls this long is given up as incomplete
+  // The recordings that SendDataF and SendDataN download.
+  RecordingOptions recording;
   // Called with one line of text per connection and per command, from the recorder's own
   // threads, one call at a time. May be empty.
   std::function<void(const std::string&)> on_event;
@@ -85,18 +103,18 @@ enum class Store { kMemory, kI2c, kNvc };          // Mem*, I2c*, Nvc*
 // The remote playback state that ControlPlay, PlaySearch, SetPlayPointer and ReadHddList
 // leave behind.
 struct PlayState {
-  uint32_t control = 0;                // last ControlPlay value (0: stopped)
-  std::array<int32_t, 7> search = {};  // last PlaySearch fields in order
-  int search_result = -1;              // its result: 0 found, 1 no recording then, 2 bad date
-  std::array<uint32_t, 2> pointer = {};    // last SetPlayPointer fields
-  std::array<uint32_t, 2> hdd_list = {};   // last ReadHddList fields
+  uint32_t control = 0;                   // last ControlPlay value (0: stopped)
+  std::array<int32_t, 7> search = {};     // last PlaySearch fields in order
+  int search_result = -1;                 // its result: 0 found, 1 no recording then, 2 bad date
+  std::array<uint32_t, 2> pointer = {};   // last SetPlayPointer fields
+  std::array<uint32_t, 2> hdd_list = {};  // last ReadHddList fields
 };
 
 // The last update upload (SendUpdate and the raw bytes behind it).
 struct UpdateUpload {
-  int serial = 0;          // 0: no upload yet; counts uploads since start
-  uint32_t kind = 0;       // the SendUpdate kind field
-  uint32_t announced = 0;  // the announced length
+  int serial = 0;             // 0: no upload yet; counts uploads since start
+  uint32_t kind = 0;          // the SendUpdate kind field
+  uint32_t announced = 0;     // the announced length
   std::vector<uint8_t> data;  // the bytes received so far (all of them once finished)
   bool finished = false;      // no more bytes will be taken for this upload
   bool complete() const { return finished && data.size() == announced; }
@@ -175,6 +193,13 @@ class Recorder {
   int command_connections(int slot) const;  // command connections open now (link accepted)
   int reboot_count() const;
   bool rebooting() const;  // inside the window after ReBoot
+
+  // Returns the steps of the download on a slot since its last SendDataF, as the recorder
+  // announced them and sends them after "JpegSendStart" (download faults applied), in
+  // order; empty for a slot outside 0..15.
+  std::vector<DownloadStep> download_steps(int slot) const;
+  // The recordings behind the downloads: source pictures, packets and blocks. Thread-safe.
+  Recording& recording();
 
   struct Impl;
 

@@ -3,6 +3,8 @@
 // address in 127.0.1.x so that the suites can run in parallel with each other and with the
 // library's tests (127.0.0.x).
 
+#include "recorder.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -16,8 +18,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "recorder.h"
 
 namespace virazav::sim {
 namespace {
@@ -163,31 +163,31 @@ std::string password_line(std::string_view password) {
   return "PASSWORD " + digits + "\n";
 }
 
-// Builds one fault script entry: FaultSpec(FaultKind::kNg).on("GetTime").count(2).
-class FaultSpec {
+// Builds one fault script entry: FaultEntry(FaultKind::kNg).on("GetTime").count(2).
+class FaultEntry {
  public:
-  explicit FaultSpec(FaultKind kind) { f_.kind = kind; }
-  FaultSpec& on(std::string command) {
+  explicit FaultEntry(FaultKind kind) { f_.kind = kind; }
+  FaultEntry& on(std::string command) {
     f_.command = std::move(command);
     return *this;
   }
-  FaultSpec& count(int n) {
+  FaultEntry& count(int n) {
     f_.count = n;
     return *this;
   }
-  FaultSpec& param(int p) {
+  FaultEntry& param(int p) {
     f_.param = p;
     return *this;
   }
-  FaultSpec& delay(int ms) {
+  FaultEntry& delay(int ms) {
     f_.delay_ms = ms;
     return *this;
   }
-  FaultSpec& text(std::string t) {
+  FaultEntry& text(std::string t) {
     f_.text = std::move(t);
     return *this;
   }
-  FaultSpec& slot(int s) {
+  FaultEntry& slot(int s) {
     f_.slot = s;
     return *this;
   }
@@ -197,7 +197,7 @@ class FaultSpec {
   Fault f_;
 };
 
-class RecorderTest : public ::testing::Test {
+class SimRecorderTest : public ::testing::Test {
  protected:
   void start(const std::string& address, RecorderOptions options = {}) {
     options.address = address;
@@ -253,7 +253,7 @@ class RecorderTest : public ::testing::Test {
 
 // ---- Login and link ----
 
-TEST_F(RecorderTest, Greeting_IsEightTokensWithInfoAsUpperHexInOneSend) {
+TEST_F(SimRecorderTest, Greeting_IsEightTokensWithInfoAsUpperHexInOneSend) {
   RecorderOptions o;
   o.info = "Unit 7, hall";
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.2", o));
@@ -270,7 +270,7 @@ TEST_F(RecorderTest, Greeting_IsEightTokensWithInfoAsUpperHexInOneSend) {
   EXPECT_EQ(rec().login_count(0), 1);
 }
 
-TEST_F(RecorderTest, Password_MatchingDigitsGetCommandPortAndFreshLinkIds) {
+TEST_F(SimRecorderTest, Password_MatchingDigitsGetCommandPortAndFreshLinkIds) {
   RecorderOptions o;
   o.password = "ab";
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.3", o));
@@ -282,14 +282,14 @@ TEST_F(RecorderTest, Password_MatchingDigitsGetCommandPortAndFreshLinkIds) {
   ASSERT_TRUE(std::regex_match(r0, m0, reply)) << r0;
   ASSERT_TRUE(std::regex_match(r0b, m0b, reply)) << r0b;
   ASSERT_TRUE(std::regex_match(r15, m15, reply)) << r15;
-  EXPECT_EQ(m0[1], "138A");  // 5002
+  EXPECT_EQ(m0[1], "138A");   // 5002
   EXPECT_EQ(m15[1], "13A8");  // 5032
   EXPECT_NE(m0[2], m0b[2]);
   EXPECT_EQ(rec().received_lines(0), (std::vector<std::string>{line, line}));
   EXPECT_EQ(rec().received_lines(15), std::vector<std::string>{line});
 }
 
-TEST_F(RecorderTest, Password_AnythingButTheExactDigitsIsRefused) {
+TEST_F(SimRecorderTest, Password_AnythingButTheExactDigitsIsRefused) {
   RecorderOptions o;
   o.password = "secret";  // 736563726574 and 20 '0' characters
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.4", o));
@@ -299,7 +299,7 @@ TEST_F(RecorderTest, Password_AnythingButTheExactDigitsIsRefused) {
     std::string reply;
   } rows[] = {
       {"PASSWORD " + good + "\n", "OK"},
-      {"PASSWORD 736563726574\n", "NG\r\n"},                             // not padded
+      {"PASSWORD 736563726574\n", "NG\r\n"},                              // not padded
       {"PASSWORD 736563726574" + std::string(22, '0') + "\n", "NG\r\n"},  // padded too far
       {"PASSWORD 736563726574" + std::string(20, '0') + "\r\n", "NG\r\n"},
       {"PASSWORD 7365637265" + std::string(22, '0') + "\n", "NG\r\n"},  // wrong password
@@ -313,7 +313,7 @@ TEST_F(RecorderTest, Password_AnythingButTheExactDigitsIsRefused) {
   }
 }
 
-TEST_F(RecorderTest, Password_EmptyIs32ZerosAndLongOneIsNotPadded) {
+TEST_F(SimRecorderTest, Password_EmptyIs32ZerosAndLongOneIsNotPadded) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.5"));
   EXPECT_EQ(login(0, "PASSWORD " + std::string(32, '0') + "\n").substr(0, 3), "OK ");
   EXPECT_EQ(login(0, "PASSWORD \n"), "NG\r\n");
@@ -325,7 +325,7 @@ TEST_F(RecorderTest, Password_EmptyIs32ZerosAndLongOneIsNotPadded) {
   EXPECT_EQ(login(1, "PASSWORD " + hex_of(o.password) + "00\n"), "NG\r\n");
 }
 
-TEST_F(RecorderTest, LinkId_OpensOneCommandConnectionOnItsOwnSlotOnly) {
+TEST_F(SimRecorderTest, LinkId_OpensOneCommandConnectionOnItsOwnSlotOnly) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.6"));
   std::string link = link_id(1);
   ASSERT_FALSE(link.empty());
@@ -358,7 +358,7 @@ TEST_F(RecorderTest, LinkId_OpensOneCommandConnectionOnItsOwnSlotOnly) {
 
 // ---- Commands ----
 
-TEST_F(RecorderTest, Clock_GetTimeFormatAndSetTimeRunsOnFromTheSetValue) {
+TEST_F(SimRecorderTest, Clock_GetTimeFormatAndSetTimeRunsOnFromTheSetValue) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.10"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
@@ -381,13 +381,12 @@ TEST_F(RecorderTest, Clock_GetTimeFormatAndSetTimeRunsOnFromTheSetValue) {
                        "04/12/03 10:05",    "04/12/03 10:5:00"};
   ASSERT_TRUE(rec().set_clock("04/02/29", "12:00:00"));  // 2004 is a leap year
   for (const char* text : bad) {
-    EXPECT_EQ(ask(c, "ID0000000E", std::string("SetTime ") + text), "ID0000000E NG\r\n")
-        << text;
+    EXPECT_EQ(ask(c, "ID0000000E", std::string("SetTime ") + text), "ID0000000E NG\r\n") << text;
   }
   EXPECT_EQ(rec().clock_text().substr(0, 14), "04/02/29 12:00");
 }
 
-TEST_F(RecorderTest, Switches_SetStoresPerTableAndGetEchoesItemAndValue) {
+TEST_F(SimRecorderTest, Switches_SetStoresPerTableAndGetEchoesItemAndValue) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.11"));
   Sock c = open_commands(3);
   ASSERT_TRUE(c.ok());
@@ -405,7 +404,7 @@ TEST_F(RecorderTest, Switches_SetStoresPerTableAndGetEchoesItemAndValue) {
   EXPECT_EQ(rec().switch_table(SwitchTable::kCamera).at(4), 0x01u);
 }
 
-TEST_F(RecorderTest, Combi_GetReturnsTheGroupWordsInTokensTwoToFive) {
+TEST_F(SimRecorderTest, Combi_GetReturnsTheGroupWordsInTokensTwoToFive) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.12"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
@@ -420,7 +419,7 @@ TEST_F(RecorderTest, Combi_GetReturnsTheGroupWordsInTokensTwoToFive) {
   EXPECT_EQ(ask(c, "ID00000023", "CombiSwGet 07 0000 0000 0000 0000"), "ID00000023 NG\r\n");
 }
 
-TEST_F(RecorderTest, Playback_StatusControlSearchPointerAndDiskList) {
+TEST_F(SimRecorderTest, Playback_StatusControlSearchPointerAndDiskList) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.13"));
   Sock c = open_commands(5);
   ASSERT_TRUE(c.ok());
@@ -452,8 +451,7 @@ TEST_F(RecorderTest, Playback_StatusControlSearchPointerAndDiskList) {
   EXPECT_EQ(p.search_result, 0);
   EXPECT_EQ(p.control, 3u);
 
-  EXPECT_EQ(ask(c, "ID00000036", "SetPlayPointer 12345678 0000ABCD"),
-            "ID00000036 OK 12345678\r\n");
+  EXPECT_EQ(ask(c, "ID00000036", "SetPlayPointer 12345678 0000ABCD"), "ID00000036 OK 12345678\r\n");
   EXPECT_EQ(ask(c, "ID00000037", "ReadHddList 0000001E 00000010"), "ID00000037 OK 00000002\r\n");
   EXPECT_EQ(ask(c, "ID00000038", "ReadHddList 00000000 00000004"), "ID00000038 OK 00000004\r\n");
   p = rec().play_state();
@@ -461,7 +459,7 @@ TEST_F(RecorderTest, Playback_StatusControlSearchPointerAndDiskList) {
   EXPECT_EQ(p.hdd_list, (std::array<uint32_t, 2>{0, 4}));
 }
 
-TEST_F(RecorderTest, Stores_SetThenGetPerFamily) {
+TEST_F(SimRecorderTest, Stores_SetThenGetPerFamily) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.14"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
@@ -481,7 +479,7 @@ TEST_F(RecorderTest, Stores_SetThenGetPerFamily) {
   EXPECT_EQ(ask(c, "ID00000048", "NvcGet 0001 0002 0004"), "ID00000048 OK 0001 0077\r\n");
 }
 
-TEST_F(RecorderTest, Lines_ParsedExactlyAndMalformedOnesGetNg) {
+TEST_F(SimRecorderTest, Lines_ParsedExactlyAndMalformedOnesGetNg) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.15"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
@@ -490,21 +488,21 @@ TEST_F(RecorderTest, Lines_ParsedExactlyAndMalformedOnesGetNg) {
     std::string line;
     std::string reply;
   } rows[] = {
-      {"ID0000ABCD CamSwGet 12\n", ng},                 // six digits wanted
-      {"ID0000ABCD CamSwGet 00000a\n", ng},             // lower case
-      {"ID0000ABCD CamSwGet 0000012\n", ng},            // zero beyond the width
-      {"ID0000ABCD CamSwSet 01\n", ng},                 // field missing
-      {"ID0000ABCD CamSwSet 01 00 00\n", ng},           // field too many
-      {"ID0000ABCD CamSwSet 01  00\n", ng},             // two blanks
-      {"ID0000ABCD GetTime \n", ng},                    // blank before the newline
-      {"ID0000ABCD ReBoot\n", ng},                      // ReBoot needs its blank
-      {"ID0000ABCD GetTime\r\n", ng},                   // carriage return
-      {"ID0000ABCD Gettime\n", ng},                     // unknown word
+      {"ID0000ABCD CamSwGet 12\n", ng},        // six digits wanted
+      {"ID0000ABCD CamSwGet 00000a\n", ng},    // lower case
+      {"ID0000ABCD CamSwGet 0000012\n", ng},   // zero beyond the width
+      {"ID0000ABCD CamSwSet 01\n", ng},        // field missing
+      {"ID0000ABCD CamSwSet 01 00 00\n", ng},  // field too many
+      {"ID0000ABCD CamSwSet 01  00\n", ng},    // two blanks
+      {"ID0000ABCD GetTime \n", ng},           // blank before the newline
+      {"ID0000ABCD ReBoot\n", ng},             // ReBoot needs its blank
+      {"ID0000ABCD GetTime\r\n", ng},          // carriage return
+      {"ID0000ABCD Gettime\n", ng},            // unknown word
       {"ID0000ABCD PlaySearch 2004 12 3 10 05 00 00\n", ng},
       {"ID0000ABCD PlaySearch 2004 0C 03 10 05 00 00\n", ng},  // decimal fields
       {"ID0000ABCD SetPlayPointer 1234567 00000000\n", ng},
-      {"ID0000ABCD SendUpdate 01 00000000\n", ng},      // nothing to upload
-      {"ID0000abcd GetTime\n", "NG\r\n"},               // not a command ID
+      {"ID0000ABCD SendUpdate 01 00000000\n", ng},  // nothing to upload
+      {"ID0000abcd GetTime\n", "NG\r\n"},           // not a command ID
       {"ID000ABCD GetTime\n", "NG\r\n"},
       {"\n", "NG\r\n"},
       // A value wider than its field is written in full, without leading zeros.
@@ -527,13 +525,14 @@ TEST_F(RecorderTest, Lines_ParsedExactlyAndMalformedOnesGetNg) {
 
 // ---- Blocks and uploads ----
 
-TEST_F(RecorderTest, Menu_SizeThenBlockAfterDummy) {
+TEST_F(SimRecorderTest, Menu_SizeThenBlockAfterDummy) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.20"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
   std::string menu = Recorder::menu_block(2);
   ASSERT_FALSE(menu.empty());
-  EXPECT_EQ(ask(c, "ID00000050", "SendMenu 02"), "ID00000050 OK " + upper_hex(menu.size()) + "\r\n");
+  EXPECT_EQ(ask(c, "ID00000050", "SendMenu 02"),
+            "ID00000050 OK " + upper_hex(menu.size()) + "\r\n");
   c.send_all("dummy\n");
   EXPECT_EQ(c.recv_bytes(menu.size()), menu);
   EXPECT_NE(Recorder::menu_block(3), menu);
@@ -545,7 +544,7 @@ TEST_F(RecorderTest, Menu_SizeThenBlockAfterDummy) {
   EXPECT_EQ(ask(c, "ID00000052", "ControlPlay 00"), "ID00000052 OK 00\r\n");
 }
 
-TEST_F(RecorderTest, PlayList_BlockAfterTriggerAndDroppedByAnyOtherLine) {
+TEST_F(SimRecorderTest, PlayList_BlockAfterTriggerAndDroppedByAnyOtherLine) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.21"));
   Sock c = open_commands(4);
   ASSERT_TRUE(c.ok());
@@ -565,7 +564,7 @@ TEST_F(RecorderTest, PlayList_BlockAfterTriggerAndDroppedByAnyOtherLine) {
   EXPECT_EQ(c.recv_once(300), "");
 }
 
-TEST_F(RecorderTest, Update_RawBytesAfterTheReplyThenLinesAgain) {
+TEST_F(SimRecorderTest, Update_RawBytesAfterTheReplyThenLinesAgain) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.22"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
@@ -593,7 +592,7 @@ TEST_F(RecorderTest, Update_RawBytesAfterTheReplyThenLinesAgain) {
   EXPECT_EQ(lines.back(), "ID00000071 ControlPlay 04\n");
 }
 
-TEST_F(RecorderTest, Update_CutShortByTheClientIsKeptAsIncomplete) {
+TEST_F(SimRecorderTest, Update_CutShortByTheClientIsKeptAsIncomplete) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.23"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
@@ -610,7 +609,7 @@ TEST_F(RecorderTest, Update_CutShortByTheClientIsKeptAsIncomplete) {
 
 // ---- Reboot ----
 
-TEST_F(RecorderTest, ReBoot_ReplyThenAllSlotsDroppedAndLoginsClosedForAWhile) {
+TEST_F(SimRecorderTest, ReBoot_ReplyThenAllSlotsDroppedAndLoginsClosedForAWhile) {
   RecorderOptions o;
   o.reboot_ms = 500;
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.30", o));
@@ -622,6 +621,8 @@ TEST_F(RecorderTest, ReBoot_ReplyThenAllSlotsDroppedAndLoginsClosedForAWhile) {
 
   a.send_all("ID000000A0 ReBoot \n");
   EXPECT_EQ(a.recv_once(3000), "ID000000A0 OK 00\r\n");
+  // The reboot has taken effect by the time its reply arrives.
+  EXPECT_EQ(rec().reboot_count(), 1);
   EXPECT_TRUE(a.closed_silently(2000));
   EXPECT_TRUE(b.closed_silently(2000));
   EXPECT_EQ(rec().reboot_count(), 1);
@@ -645,9 +646,9 @@ TEST_F(RecorderTest, ReBoot_ReplyThenAllSlotsDroppedAndLoginsClosedForAWhile) {
 
 // ---- Faults ----
 
-TEST_F(RecorderTest, Fault_BusyGreetingThenNormalLogin) {
+TEST_F(SimRecorderTest, Fault_BusyGreetingThenNormalLogin) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.40"));
-  rec().inject(FaultSpec(FaultKind::kBusy));
+  rec().inject(FaultEntry(FaultKind::kBusy));
   Sock s = connect_login(0);
   std::string g = s.recv_line();
   auto t = tokens(g);
@@ -658,29 +659,29 @@ TEST_F(RecorderTest, Fault_BusyGreetingThenNormalLogin) {
   EXPECT_FALSE(link_id(0).empty());
 }
 
-TEST_F(RecorderTest, Fault_HoldGreetingSendsNothing) {
+TEST_F(SimRecorderTest, Fault_HoldGreetingSendsNothing) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.41"));
-  rec().inject(FaultSpec(FaultKind::kHoldGreeting).delay(300));
+  rec().inject(FaultEntry(FaultKind::kHoldGreeting).delay(300));
   Sock s = connect_login(0);
   auto t0 = Clock::now();
   EXPECT_TRUE(s.closed_silently(3000));
   EXPECT_GE(ms_since(t0), 250);
 
-  rec().inject(FaultSpec(FaultKind::kHoldGreeting));  // until the client gives up
+  rec().inject(FaultEntry(FaultKind::kHoldGreeting));  // until the client gives up
   Sock held = connect_login(0);
   EXPECT_EQ(held.recv_once(400), "");
   held = Sock();
   EXPECT_FALSE(link_id(0).empty());
 }
 
-TEST_F(RecorderTest, Fault_RefusedPasswordAndLinkLeaveTheNextTryWorking) {
+TEST_F(SimRecorderTest, Fault_RefusedPasswordAndLinkLeaveTheNextTryWorking) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.42"));
-  rec().inject(FaultSpec(FaultKind::kRefusePassword));
+  rec().inject(FaultEntry(FaultKind::kRefusePassword));
   EXPECT_EQ(login(0, password_line("")), "NG\r\n");
   std::string link = link_id(0);
   ASSERT_FALSE(link.empty());
 
-  rec().inject(FaultSpec(FaultKind::kRefuseLink));
+  rec().inject(FaultEntry(FaultKind::kRefuseLink));
   Sock c = Sock::connect_to(address_, command_port(0));
   c.send_all("ID = " + link + "\n");
   EXPECT_EQ(c.recv_line(), "NG\r\n");
@@ -691,11 +692,11 @@ TEST_F(RecorderTest, Fault_RefusedPasswordAndLinkLeaveTheNextTryWorking) {
   EXPECT_EQ(d.recv_line(), "OK\r\n");
 }
 
-TEST_F(RecorderTest, Fault_ForeignIdNgAndNoReplyOnTheNamedCommandOnly) {
+TEST_F(SimRecorderTest, Fault_ForeignIdNgAndNoReplyOnTheNamedCommandOnly) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.43"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
-  rec().inject(FaultSpec(FaultKind::kForeignId).on("ControlPlay"));
+  rec().inject(FaultEntry(FaultKind::kForeignId).on("ControlPlay"));
   EXPECT_EQ(ask(c, "ID000000B1", "SendStatus 03"), "ID000000B1 OK 03 0000\r\n");
   auto t = tokens(ask(c, "ID000000B2", "ControlPlay 05"));
   ASSERT_EQ(t.size(), 3u);
@@ -705,83 +706,83 @@ TEST_F(RecorderTest, Fault_ForeignIdNgAndNoReplyOnTheNamedCommandOnly) {
   EXPECT_EQ(rec().play_state().control, 5u);  // carried out all the same
 
   // NG refuses the command: nothing changes.
-  rec().inject(FaultSpec(FaultKind::kNg).on("CamSwSet"));
+  rec().inject(FaultEntry(FaultKind::kNg).on("CamSwSet"));
   EXPECT_EQ(ask(c, "ID000000B3", "CamSwSet 01 00"), "ID000000B3 NG\r\n");
   EXPECT_EQ(rec().switch_value(SwitchTable::kCamera, 1), 1u);
   EXPECT_EQ(ask(c, "ID000000B4", "CamSwSet 01 00"), "ID000000B4 OK 01 00\r\n");
 
   // No reply: nothing comes, the command is carried out, the next one is answered.
-  rec().inject(FaultSpec(FaultKind::kNoReply));
+  rec().inject(FaultEntry(FaultKind::kNoReply));
   c.send_all("ID000000B5 ControlPlay 06\n");
   EXPECT_EQ(c.recv_once(300), "");
   EXPECT_EQ(rec().play_state().control, 6u);
   EXPECT_EQ(ask(c, "ID000000B6", "ControlPlay 07"), "ID000000B6 OK 07\r\n");
 }
 
-TEST_F(RecorderTest, Fault_DelaySplitTrickleAndCloseShapeTheSending) {
+TEST_F(SimRecorderTest, Fault_DelaySplitTrickleAndCloseShapeTheSending) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.44"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
   const std::string reply = "ID000000C0 OK 02 0032\r\n";
 
-  rec().inject(FaultSpec(FaultKind::kDelay).delay(300));
+  rec().inject(FaultEntry(FaultKind::kDelay).delay(300));
   auto t0 = Clock::now();
   EXPECT_EQ(ask(c, "ID000000C0", "SendStatus 02"), reply);
   EXPECT_GE(ms_since(t0), 280);
 
-  rec().inject(FaultSpec(FaultKind::kSplit).param(5).delay(300));
+  rec().inject(FaultEntry(FaultKind::kSplit).param(5).delay(300));
   c.send_all("ID000000C0 SendStatus 02\n");
   EXPECT_EQ(c.recv_once(3000), reply.substr(0, 5));
   EXPECT_EQ(c.recv_once(100), "");  // the gap
   EXPECT_EQ(c.recv_line(), reply.substr(5));
 
-  rec().inject(FaultSpec(FaultKind::kTrickle).delay(10));
+  rec().inject(FaultEntry(FaultKind::kTrickle).delay(10));
   c.send_all("ID000000C0 SendStatus 02\n");
   EXPECT_EQ(c.recv_once(3000), reply.substr(0, 1));
   EXPECT_EQ(c.recv_line(), reply.substr(1));
 
-  rec().inject(FaultSpec(FaultKind::kCloseAfter).param(7));
+  rec().inject(FaultEntry(FaultKind::kCloseAfter).param(7));
   c.send_all("ID000000C0 SendStatus 02\n");
   EXPECT_EQ(c.recv_bytes(100), reply.substr(0, 7));
   EXPECT_TRUE(c.closed_silently(2000));
 }
 
-TEST_F(RecorderTest, Fault_OversizedAndRawReplies) {
+TEST_F(SimRecorderTest, Fault_OversizedAndRawReplies) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.45"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
-  rec().inject(FaultSpec(FaultKind::kTooManyTokens));
+  rec().inject(FaultEntry(FaultKind::kTooManyTokens));
   auto t = tokens(ask(c, "ID000000D0", "SendStatus 02"));
   ASSERT_EQ(t.size(), 24u);
   EXPECT_EQ(t[0], "ID000000D0");
   EXPECT_EQ(t[3], "0032");
 
-  rec().inject(FaultSpec(FaultKind::kLongToken).param(256));
+  rec().inject(FaultEntry(FaultKind::kLongToken).param(256));
   t = tokens(ask(c, "ID000000D1", "SendStatus 02"));
   ASSERT_EQ(t.size(), 5u);
   EXPECT_EQ(t[4], std::string(256, 'A'));
 
-  rec().inject(FaultSpec(FaultKind::kRaw).text("{id} OK 1F 0A\r\n{id}"));
+  rec().inject(FaultEntry(FaultKind::kRaw).text("{id} OK 1F 0A\r\n{id}"));
   // Raw text goes out byte for byte in one send, every "{id}" replaced.
   c.send_all("ID000000D2 SendStatus 02\n");
   EXPECT_EQ(c.recv_once(3000), "ID000000D2 OK 1F 0A\r\nID000000D2");
-  rec().inject(FaultSpec(FaultKind::kRaw).text("\r\n"));
+  rec().inject(FaultEntry(FaultKind::kRaw).text("\r\n"));
   EXPECT_EQ(ask(c, "ID000000D3", "SendStatus 02"), "\r\n");
 }
 
-TEST_F(RecorderTest, Fault_CountSlotAndPersistence) {
+TEST_F(SimRecorderTest, Fault_CountSlotAndPersistence) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.46"));
   Sock s0 = open_commands(0);
   Sock s1 = open_commands(1);
   ASSERT_TRUE(s0.ok() && s1.ok());
-  rec().inject(FaultSpec(FaultKind::kNg).on("ControlPlay").count(2).slot(1));
+  rec().inject(FaultEntry(FaultKind::kNg).on("ControlPlay").count(2).slot(1));
   EXPECT_EQ(ask(s0, "ID000000E0", "ControlPlay 01"), "ID000000E0 OK 01\r\n");
   EXPECT_EQ(ask(s1, "ID000000E1", "ControlPlay 01"), "ID000000E1 NG\r\n");
   EXPECT_EQ(ask(s1, "ID000000E2", "ControlPlay 01"), "ID000000E2 NG\r\n");
   EXPECT_EQ(ask(s1, "ID000000E3", "ControlPlay 01"), "ID000000E3 OK 01\r\n");
   EXPECT_EQ(rec().pending_faults(), 0);
 
-  rec().inject(FaultSpec(FaultKind::kNg).count(0));
+  rec().inject(FaultEntry(FaultKind::kNg).count(0));
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(ask(s0, "ID000000E4", "SendStatus 00"), "ID000000E4 NG\r\n") << i;
   }
@@ -790,11 +791,11 @@ TEST_F(RecorderTest, Fault_CountSlotAndPersistence) {
   EXPECT_EQ(ask(s0, "ID000000E5", "SendStatus 00"), "ID000000E5 OK 00 0001\r\n");
 }
 
-TEST_F(RecorderTest, Fault_OnTheBlockCutsTheMenuShort) {
+TEST_F(SimRecorderTest, Fault_OnTheBlockCutsTheMenuShort) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.47"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());
-  rec().inject(FaultSpec(FaultKind::kCloseAfter).on(kStageBlock).param(10));
+  rec().inject(FaultEntry(FaultKind::kCloseAfter).on(kStageBlock).param(10));
   std::string menu = Recorder::menu_block(1);
   auto t = tokens(ask(c, "ID000000F0", "SendMenu 01"));  // the reply is not affected
   ASSERT_EQ(t.size(), 3u);
@@ -806,7 +807,7 @@ TEST_F(RecorderTest, Fault_OnTheBlockCutsTheMenuShort) {
 
 // ---- Life cycle ----
 
-TEST_F(RecorderTest, Start_FailsOnATakenAddressOrABadOne) {
+TEST_F(SimRecorderTest, Start_FailsOnATakenAddressOrABadOne) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.50"));
   RecorderOptions o;
   o.address = "127.0.1.50";
@@ -822,7 +823,7 @@ TEST_F(RecorderTest, Start_FailsOnATakenAddressOrABadOne) {
   EXPECT_FALSE(link_id(0).empty());
 }
 
-TEST_F(RecorderTest, Stop_ClosesOpenConnectionsIsIdempotentAndRestarts) {
+TEST_F(SimRecorderTest, Stop_ClosesOpenConnectionsIsIdempotentAndRestarts) {
   ASSERT_NO_FATAL_FAILURE(start("127.0.1.51"));
   Sock c = open_commands(0);
   ASSERT_TRUE(c.ok());

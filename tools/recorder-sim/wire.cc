@@ -13,7 +13,9 @@ namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
 constexpr size_t kPasswordDigits = 32;
 
-bool is_upper_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool is_upper_hex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
 }  // namespace
 
 std::string hex_text(uint32_t value, int width) {

@@ -117,7 +117,8 @@ int run_switch(const Invocation& inv) {
   int status = kExitOk;
   if (pos.size() < 2) return usage(inv, "say 'switch {cam|hd|jpeg} get ITEM' or '... set A B'");
   const SwitchFamily* family = find_family(pos[0]);
-  if (family == nullptr) return usage(inv, "unknown switch family '" + pos[0] + "' (cam, hd, jpeg)");
+  if (family == nullptr)
+    return usage(inv, "unknown switch family '" + pos[0] + "' (cam, hd, jpeg)");
   std::string error;
   if (pos[1] == "get") {
     int item = 0;
@@ -156,7 +157,8 @@ int run_switch(const Invocation& inv) {
 int run_combi(const Invocation& inv) {
   const auto& pos = inv.args.positional;
   int status = kExitOk;
-  if (pos.empty()) return usage(inv, "say 'combi set W1 W2 W3 W4 W5' or 'combi get P1 P2 P3 P4 W5'");
+  if (pos.empty())
+    return usage(inv, "say 'combi set W1 W2 W3 W4 W5' or 'combi get P1 P2 P3 P4 W5'");
   if (pos[0] != "set" && pos[0] != "get") {
     return usage(inv, "unknown action '" + pos[0] + "' (get or set)");
   }

@@ -10,26 +10,59 @@ namespace virazav::cli {
 
 namespace {
 
-constexpr OptionSpec kMenuOptions[] = {
+constexpr OptionDef kMenuOptions[] = {
     {"out", true, "FILE", "write the block to FILE instead of dumping it"},
 };
-constexpr OptionSpec kUpdateOptions[] = {
+constexpr OptionDef kUpdateOptions[] = {
     {"kind", true, "K", "update kind passed to the recorder, 0..0xFF (default 0)"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
-constexpr OptionSpec kDemoOptions[] = {
+constexpr OptionDef kDemoOptions[] = {
     {"out", true, "DIR", "folder for everything the tour writes (default demo-out)"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 
+constexpr OptionDef kDownloadOptions[] = {
+    {"from", true, "TIME", "start of the stretch, YYYY-MM-DDThh:mm:ss (recorder's local time)"},
+    {"seconds", true, "N", "length of the stretch in seconds (default 60)"},
+    {"channels", true, "LIST", "video channels, e.g. 0,1,5, or all (default all)"},
+    {"no-audio", false, "", "leave the audio out"},
+    {"raw", true, "V1,...,V12", "send these twelve SendDataF values instead of the above"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
+};
+
+constexpr OptionDef kIndexOptions[] = {
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"rebuild", false, "", "build the index from the stream file even when .index exists"},
+    {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
+};
+constexpr OptionDef kSplitOptions[] = {
+    {"progress", false, "", "show the seconds split so far even when standard error is not a terminal"},
+};
+
+constexpr OptionDef kDiskOptions[] = {
+    {"at", true, "TIME", "read: the time to search, YYYY-MM-DD HH:MM:SS (or a time number)"},
+    {"chunks", true, "N", "read: chunks to read after the search (default 10)"},
+    {"out", true, "FILE", "read: write the packets to FILE; timeline: write an SVG to FILE"},
+    {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DD HH:MM:SS (or a time number)"},
+    {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
+    {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
+    {"area", true, "FIRST:SECTORS", "stills: the still area (default: from the disk label)"},
+};
+
 constexpr Command kCommands[] = {
-    {"connect", "connect", "log in, print the recorder's information text, log out",
+    {"connect",
+     "connect",
+     "log in, print the recorder's information text, log out",
      "Logs in to the recorder on the slot (login port 5001 + 2 * slot), prints the\n"
      "information text of its greeting and closes the connection again. Use it to check\n"
      "the address and the password.",
      {},
      run_connect},
-    {"time", "time get\ntime set DATE TIME\ntime set now", "read or set the recorder clock",
+    {"time",
+     "time get\ntime set DATE TIME\ntime set now",
+     "read or set the recorder clock",
      "get prints the recorder clock. A two-digit year gets its century: 00..79 are read\n"
      "as 2000..2079 and 80..99 as 1980..1999.\n"
      "set sends DATE (YY/MM/DD or YYYY/MM/DD) and TIME (HH:MM:SS) exactly as given; the\n"
@@ -37,7 +70,8 @@ constexpr Command kCommands[] = {
      "set now sends this computer's local time as YY/MM/DD HH:MM:SS.",
      {},
      run_time},
-    {"switch", "switch {cam|hd|jpeg} get ITEM\nswitch {cam|hd|jpeg} set A B",
+    {"switch",
+     "switch {cam|hd|jpeg} get ITEM\nswitch {cam|hd|jpeg} set A B",
      "read or set a camera, disk or JPEG switch",
      "get prints the value of switch ITEM of the camera (cam), disk (hd) or JPEG (jpeg)\n"
      "table. set sends A (the item) and B (its new value) and prints the value the\n"
@@ -47,7 +81,8 @@ constexpr Command kCommands[] = {
      "Numbers are decimal or 0x hexadecimal.",
      {},
      run_switch},
-    {"combi", "combi set W1 W2 W3 W4 W5\ncombi get P1 P2 P3 P4 W5",
+    {"combi",
+     "combi set W1 W2 W3 W4 W5\ncombi get P1 P2 P3 P4 W5",
      "set or read the combined switch words",
      "set sends the five combined words W1..W5 (W1 names the group on the usual\n"
      "recorders) and prints the recorder's answer.\n"
@@ -56,26 +91,34 @@ constexpr Command kCommands[] = {
      "Numbers are decimal or 0x hexadecimal.",
      {},
      run_combi},
-    {"status", "status ITEM", "read a status word",
-     "Prints status word ITEM (0..0xFF) of the recorder.", {}, run_status},
+    {"status",
+     "status ITEM",
+     "read a status word",
+     "Prints status word ITEM (0..0xFF) of the recorder.",
+     {},
+     run_status},
     {"menu", "menu N [--out FILE]", "read a menu block",
      "Reads menu block N (0..0xFF) and prints its size and a hex/ASCII dump, or writes\n"
      "the block to FILE with --out. Takes at least 1 s: the recorder sends the block\n"
      "after a pause.",
-     kMenuOptions,
-     run_menu},
-    {"playlist", "playlist N", "fetch a play list into img/list<n>.txt and print it",
+     kMenuOptions, run_menu},
+    {"playlist",
+     "playlist N",
+     "fetch a play list into img/list<n>.txt and print it",
      "Fetches play list N (0..0xFF). The library stores it in img/list<n>.txt under the\n"
      "current folder, n in lower-case hexadecimal; the img folder is created when\n"
      "missing. The file is then printed. An empty list writes no file.",
      {},
      run_playlist},
-    {"hddlist", "hddlist A B", "read the recorder's disk list",
+    {"hddlist",
+     "hddlist A B",
+     "read the recorder's disk list",
      "Sends A and B (on the usual recorders the first entry and the number of entries\n"
      "wanted) and prints the recorder's answer.",
      {},
      run_hddlist},
-    {"play", "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
+    {"play",
+     "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
      "drive the recorder's own playback",
      "control sends playback control N (0 stops on the usual recorders).\n"
      "search looks for recordings at the given local date and time (decimal fields).\n"
@@ -83,23 +126,31 @@ constexpr Command kCommands[] = {
      "Each prints the recorder's answer.",
      {},
      run_play},
-    {"reboot", "reboot", "reboot the recorder",
+    {"reboot",
+     "reboot",
+     "reboot the recorder",
      "Asks the recorder to reboot. It drops every connection and takes a moment before\n"
      "it accepts logins again.",
      {},
      run_reboot},
-    {"mem", "mem get A B\nmem set A B C", "read or write recorder memory",
+    {"mem",
+     "mem get A B\nmem set A B C",
+     "read or write recorder memory",
      "get reads memory at address A (24 bits); B is passed along.\n"
      "set writes C at offset B of bank A (the address is A * 0x10000 + B on the usual\n"
      "recorders). Both print the value the recorder answers with.",
      {},
      run_mem},
-    {"i2c", "i2c get A B\ni2c set A B C", "read or write an I2C register",
+    {"i2c",
+     "i2c get A B\ni2c set A B C",
+     "read or write an I2C register",
      "get reads register B of device A; set writes C there. Both print the value the\n"
      "recorder answers with.",
      {},
      run_i2c},
-    {"nvc", "nvc get A B C\nnvc set A B C D", "read or write an Nvc value",
+    {"nvc",
+     "nvc get A B C\nnvc set A B C D",
+     "read or write an Nvc value",
      "get reads the Nvc value at A B C; set writes D there. Both print the value the\n"
      "recorder answers with.",
      {},
@@ -108,8 +159,7 @@ constexpr Command kCommands[] = {
      "Uploads the first 8 MiB of FILE as update data of kind K, followed by one zero\n"
      "byte. A progress bar is drawn on standard error when it is a terminal (or with\n"
      "--progress); otherwise one line sums the transfer up.",
-     kUpdateOptions,
-     run_update},
+     kUpdateOptions, run_update},
     {"demo", "demo [--out DIR] [--progress]", "tour the library against a built-in recorder",
      "Starts a simulated recorder inside this program (on 127.0.0.1, or 127.0.0.2 and on\n"
      "when its ports are taken; --address picks one) and runs every command family of\n"
@@ -117,12 +167,63 @@ constexpr Command kCommands[] = {
      "play list (DIR/img/), the update image and the diagnostic log (DIR/drive-c, set as\n"
      "VIRAZAV_DRIVE_C). The recorder is rebooted at the end. --password and --slot are\n"
      "used by both sides.",
-     kDemoOptions,
-     run_demo},
+     kDemoOptions, run_demo},
+    {"download",
+     "download FILE --from TIME [--seconds N] [--channels LIST] [--no-audio] [--index-dir DIR]\n"
+     "download FILE --raw V1,...,V12 [--index-dir DIR]",
+     "download recorded data into a stream file and its frame index",
+     "Copies a stretch of recorded video and audio into FILE (an MPEG program stream) and\n"
+     "writes the frame index DIR/.index at the end. The recorder takes twelve numbers:\n"
+     "the channel mask (0: all), the start year (two digits), month, day, hour, minute,\n"
+     "second, the length in seconds, 1 with audio or 0 without, and three unused zeros;\n"
+     "--from, --seconds, --channels and --no-audio fill them in, --raw gives them as they\n"
+     "are. A bar of the seconds downloaded is drawn on standard error when it is a\n"
+     "terminal (or with --progress).",
+     kDownloadOptions, run_download},
+    {"index", "index FILE [--index-dir DIR] [--rebuild]",
+     "build or load a stream file's frame index and tell what the file holds",
+     "Opens the stream file FILE, loads its frame index DIR/.index or builds it (with a\n"
+     "progress bar), and prints the channels, the duration from the first to the last key\n"
+     "frame, and the key frames and audio packets of each channel.",
+     kIndexOptions, run_index},
+    {"split", "split FILE DIR",
+     "cut a stream file into picture data files and WAV files",
+     "Writes DIR/<channel>_<tick>.dat for every video packet that starts a picture\n"
+     "sequence (tick: 1/30 s from the first packet) and DIR/wav<channel>.wav with the\n"
+     "audio of channels 0..3 (8000 Hz mono 16-bit). Files that cannot be created are\n"
+     "skipped.",
+     kSplitOptions, run_split},
+    {"frame", "frame DATFILE OUT.bmp",
+     "decode one picture data file into a bitmap",
+     "Decodes DATFILE (a <channel>_<tick>.dat file that split wrote) and writes the\n"
+     "picture as a 24-bit bitmap OUT.bmp (8 rows fewer than the picture).",
+     {}, run_frame},
+    {"disk", "disk info DRIVE\ndisk list DRIVE\ndisk timeline DRIVE [--out FILE.svg]\n"
+     "disk read DRIVE --at TIME [--chunks N] [--out FILE]\n"
+     "disk copy DRIVE DIR --from TIME --to TIME [--progress]\n"
+     "disk stills DRIVE DIR [--area FIRST:SECTORS]",
+     "read a recorder disk attached here, or an image of one",
+     "DRIVE is a drive number 0..9 (VIRAZAV_PHYSICALDRIVE<N>, else /dev/sd<a+N>) or the\n"
+     "path of a disk image, read as drive 9. The drive is opened read-only and exclusively.\n"
+     "info prints the drive's size, the generation of each of the three index copies, the\n"
+     "recorded range and the numbers of recordings and alarms.\n"
+     "list prints every recording (start, end, kind) and every alarm with its times.\n"
+     "timeline draws each recording on a time axis as text, or as an SVG with --out.\n"
+     "read searches TIME the way the disk player does and reads N chunks from there,\n"
+     "writing their packets to FILE with --out. The library's search traces appear on\n"
+     "standard output.\n"
+     "copy copies the recording from --from through the chunk at or after --to into the\n"
+     "existing folder DIR as HDR.dat, .index and List.HDR (the pair that file playback\n"
+     "plays), drawing the progress on standard error. It stops before HDR.dat reaches\n"
+     "2 GiB and before less than 1 MiB of DIR's file system stays free.\n"
+     "stills writes every JPEG still of the still area into the existing folder DIR under\n"
+     "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
+     "with --area, else the one the disk label of the simulated recorder names.",
+     kDiskOptions, run_disk},
 };
 
-void print_options(std::span<const OptionSpec> options) {
-  for (const OptionSpec& o : options) {
+void print_options(std::span<const OptionDef> options) {
+  for (const OptionDef& o : options) {
     std::string left = "--" + std::string(o.name);
     if (o.takes_value) left += " " + std::string(o.value_name);
     std::printf("  %-18s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
@@ -132,7 +233,9 @@ void print_options(std::span<const OptionSpec> options) {
 
 }  // namespace
 
-std::span<const Command> command_table() { return kCommands; }
+std::span<const Command> command_table() {
+  return kCommands;
+}
 
 const Command* find_command(std::string_view name) {
   for (const Command& c : kCommands) {
@@ -157,7 +260,7 @@ void print_command_help(const Command& command) {
     print_options(command.options);
   }
   std::printf("\nGlobal options:\n");
-  print_options(global_option_specs());
+  print_options(global_option_defs());
   std::printf("  %-18s %s\n", "-h, --help", "show this help");
 }
 
@@ -166,7 +269,8 @@ int usage(const Invocation& inv, std::string_view message) {
 }
 
 bool expect_positional(const Invocation& inv, size_t skip, size_t count, int* status) {
-  size_t given = inv.args.positional.size() - skip;
+  size_t total = inv.args.positional.size();
+  size_t given = total > skip ? total - skip : 0;
   if (given == count) return true;
   std::string message = given < count ? "too few arguments" : "too many arguments";
   message += " (expected " + std::to_string(count) + ", got " + std::to_string(given) + ")";

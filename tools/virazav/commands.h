@@ -25,7 +25,7 @@ struct Command {
   std::string_view synopsis;  // the forms of the command line after "virazav"
   std::string_view summary;   // one line for the command list
   std::string_view details;   // paragraphs for "virazav <name> --help"
-  std::span<const OptionSpec> options;
+  std::span<const OptionDef> options;
   int (*run)(const Invocation& inv);
 };
 
@@ -59,5 +59,14 @@ int run_i2c(const Invocation& inv);       // maintenance_commands.cc
 int run_nvc(const Invocation& inv);       // maintenance_commands.cc
 int run_update(const Invocation& inv);    // maintenance_commands.cc
 int run_demo(const Invocation& inv);      // demo.cc
+int run_download(const Invocation& inv);  // download_command.cc
+int run_index(const Invocation& inv);     // media_commands.cc
+int run_split(const Invocation& inv);     // media_commands.cc
+int run_frame(const Invocation& inv);     // media_commands.cc
+int run_disk(const Invocation& inv);      // disk_commands.cc
+// The disk command's copy and stills actions on an already chosen drive.
+int run_disk_media(const Invocation& inv, const std::string& action, int drive);  // disk_copy_commands.cc
+// A disk time "YYYY-MM-DD HH:MM:SS" (or a plain time number) as a time number.
+bool parse_disk_time(const std::string& text, uint32_t* out);  // disk_commands.cc
 
 }  // namespace virazav::cli

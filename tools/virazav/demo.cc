@@ -1,13 +1,14 @@
 // The demo command: starts the built-in simulated recorder, runs the tour's steps against
 // it one line each, and sums up what was written where.
 
+#include "demo.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "commands.h"
-#include "demo.h"
 #include "progress.h"
 #include "recorder.h"
 #include "report.h"
@@ -21,8 +22,8 @@ namespace {
 
 // Addresses tried in turn when --address is not given: another recorder or a test may
 // hold the ports on the first ones.
-constexpr const char* kCandidateAddresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3",
-                                               "127.0.0.4", "127.0.0.5"};
+constexpr const char* kCandidateAddresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4",
+                                               "127.0.0.5"};
 
 // The recorder's own account of connections and commands, one line each, written from its
 // threads (one call at a time) for the reader who wants to see the wire side.
@@ -67,13 +68,8 @@ std::unique_ptr<sim::Recorder> start_recorder(const GlobalOptions& global, Event
 
 void print_summary(const Tour& tour, size_t failed, size_t skipped, size_t total) {
   std::printf("\nWritten:\n");
-  std::error_code ec;
-  fs::path cwd = fs::current_path(ec);
   for (const Tour::Output& o : tour.outputs) {
-    fs::path rel = ec ? o.path : o.path.lexically_proximate(cwd);
-    std::string shown = rel.empty() || rel.native().starts_with("..") ? o.path.string()
-                                                                         : rel.string();
-    std::printf("  %-44s %s\n", shown.c_str(), o.what.c_str());
+    std::printf("  %-44s %s\n", shown_path(o.path).c_str(), o.what.c_str());
   }
   if (failed == 0) {
     std::printf("\nAll %zu steps passed.\n", total);
@@ -103,7 +99,8 @@ int run_demo(const Invocation& inv) {
   EventFile events;
   fs::path events_path = dir / "recorder-events.txt";
   events.file = std::fopen(events_path.c_str(), "w");
-  if (events.file == nullptr) return report_problem("create " + events_path.string(), "cannot open");
+  if (events.file == nullptr)
+    return report_problem("create " + events_path.string(), "cannot open");
 
   std::string address, error;
   std::unique_ptr<sim::Recorder> recorder = start_recorder(inv.global, &events, &address, &error);

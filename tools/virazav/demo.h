@@ -60,6 +60,16 @@ struct TourStep {
   bool required;  // when it fails, the steps after it are skipped
 };
 
+// Returns the path relative to the current folder when it lies below it (as a user would
+// type it), else the path as it is.
+std::string shown_path(const std::filesystem::path& path);
+
+// The recorded-data steps (demo_media_steps.cc).
+StepResult demo_download(Tour& tour);
+StepResult demo_index(Tour& tour);
+StepResult demo_split(Tour& tour);
+StepResult demo_bitmaps(Tour& tour);
+
 // Returns the steps in the order the tour runs them.
 std::span<const TourStep> tour_steps();
 

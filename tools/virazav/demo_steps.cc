@@ -42,21 +42,11 @@ std::string hex(uint32_t v, int width) {
   return buf;
 }
 
-// Shows a path relative to the current folder when it lies below it, as users typed it.
-std::string shown(const fs::path& path) {
-  std::error_code ec;
-  fs::path cwd = fs::current_path(ec);
-  if (ec) return path.string();
-  fs::path rel = path.lexically_proximate(cwd);
-  if (rel.empty() || rel.native().starts_with("..")) return path.string();
-  return rel.string();
-}
-
 StepResult log_on(Tour& t) {
   fs::path drive = t.dir / "drive-c";
   std::error_code ec;
   fs::create_directories(drive, ec);
-  if (ec) return step_problem("create " + shown(drive) + ": " + ec.message());
+  if (ec) return step_problem("create " + shown_path(drive) + ": " + ec.message());
   // The library reads the drive's folder at every entry, so setting it now is enough.
   if (setenv("VIRAZAV_DRIVE_C", drive.c_str(), 1) != 0) {
     return step_problem("cannot set VIRAZAV_DRIVE_C");
@@ -64,15 +54,15 @@ StepResult log_on(Tour& t) {
   int rc = kora_log_sw('C');
   if (rc != 'C') return step_failed("switch the log on", rc);
   t.wrote(drive / "unit_" / "log", "diagnostic log of drive C (VIRAZAV_DRIVE_C)");
-  return step_ok("diagnostic log on drive C, VIRAZAV_DRIVE_C=" + shown(drive));
+  return step_ok("diagnostic log on drive C, VIRAZAV_DRIVE_C=" + shown_path(drive));
 }
 
 StepResult connect(Tour& t) {
   int rc = t.session.connect(t.slot, t.address, t.password);
   if (rc != 0) return step_failed("connect to " + t.address, rc);
-  return step_ok("slot " + std::to_string(t.slot) + " logged in to " + t.address +
-                 " (login port " + std::to_string(5001 + 2 * t.slot) + "), recorder says \"" +
-                 t.session.info() + "\"");
+  return step_ok("slot " + std::to_string(t.slot) + " logged in to " + t.address + " (login port " +
+                 std::to_string(5001 + 2 * t.slot) + "), recorder says \"" + t.session.info() +
+                 "\"");
 }
 
 StepResult read_clock(Tour& t, std::string* date, std::string* time) {
@@ -95,8 +85,7 @@ StepResult time_get(Tour& t) {
 StepResult time_set(Tour& t) {
   int rc = kora_set_time(t.session.slot(), kDemoDate, kDemoTime);
   if (rc != 0) return step_failed(std::string("set the clock to ") + kDemoDate, rc);
-  return step_ok(std::string("clock set to ") + kDemoDate + " " + kDemoTime +
-                 " (two-digit year)");
+  return step_ok(std::string("clock set to ") + kDemoDate + " " + kDemoTime + " (two-digit year)");
 }
 
 StepResult time_check(Tour& t) {
@@ -177,12 +166,12 @@ StepResult menu(Tour& t) {
   fs::path path = t.dir / ("menu-" + std::to_string(kMenu) + ".bin");
   std::string error;
   if (!write_file(path.string(), data.data(), size, &error)) {
-    return step_problem("write " + shown(path) + ": " + error);
+    return step_problem("write " + shown_path(path) + ": " + error);
   }
   t.wrote(path, "menu block " + std::to_string(kMenu));
   std::string block(reinterpret_cast<const char*>(data.data()), size);
   std::string text = "menu " + std::to_string(kMenu) + ": " + std::to_string(rc) + " bytes \"" +
-                     block.substr(0, block.find('\r')) + "\" -> " + shown(path);
+                     block.substr(0, block.find('\r')) + "\" -> " + shown_path(path);
   if (block != sim::Recorder::menu_block(kMenu)) {
     return step_problem(text + ": differs from the recorder's block");
   }
@@ -194,10 +183,10 @@ StepResult play_list(Tour& t) {
   // its output folder for the call.
   std::error_code ec;
   fs::create_directories(t.dir / "img", ec);
-  if (ec) return step_problem("create " + shown(t.dir / "img") + ": " + ec.message());
+  if (ec) return step_problem("create " + shown_path(t.dir / "img") + ": " + ec.message());
   fs::path previous = fs::current_path(ec);
   if (!ec) fs::current_path(t.dir, ec);
-  if (ec) return step_problem("enter " + shown(t.dir) + ": " + ec.message());
+  if (ec) return step_problem("enter " + shown_path(t.dir) + ": " + ec.message());
   int rc = kora_rx_playlist(t.session.slot(), kPlayList);
   fs::current_path(previous, ec);
   if (rc < 0) return step_failed("fetch play list " + std::to_string(kPlayList), rc);
@@ -206,13 +195,13 @@ StepResult play_list(Tour& t) {
   fs::path path = t.dir / "img" / name;
   std::string text, error;
   if (!read_file(path.string(), &text, &error)) {
-    return step_problem("read " + shown(path) + ": " + error);
+    return step_problem("read " + shown_path(path) + ": " + error);
   }
   t.wrote(path, "play list " + std::to_string(kPlayList));
   size_t lines = 0;
   for (char c : text) lines += c == '\n';
   std::string line = "play list " + std::to_string(kPlayList) + ": " + std::to_string(rc) +
-                     " bytes, " + std::to_string(lines) + " lines -> " + shown(path);
+                     " bytes, " + std::to_string(lines) + " lines -> " + shown_path(path);
   if (text != sim::Recorder::play_list_block(kPlayList)) {
     return step_problem(line + ": differs from the recorder's list");
   }
@@ -308,7 +297,7 @@ StepResult update(Tour& t) {
   std::string image = make_update_image();
   std::string error;
   if (!write_file(path.string(), image.data(), image.size(), &error)) {
-    return step_problem("write " + shown(path) + ": " + error);
+    return step_problem("write " + shown_path(path) + ": " + error);
   }
   t.wrote(path, "update image that was uploaded");
   ProgressBar bar("update", t.draw_progress);
@@ -319,9 +308,9 @@ StepResult update(Tour& t) {
   }
   // Without a drawn bar the step's own line carries the summary.
   if (t.draw_progress) bar.finish();
-  if (rc < 0) return step_failed("upload " + shown(path), rc);
-  std::string text = "uploaded " + std::to_string(rc) + " bytes of " + shown(path) + ", " +
-                     bar.summary();
+  if (rc < 0) return step_failed("upload " + shown_path(path), rc);
+  std::string text =
+      "uploaded " + std::to_string(rc) + " bytes of " + shown_path(path) + ", " + bar.summary();
   sim::UpdateUpload got;
   if (!t.recorder->wait_for_update(10000, &got)) {
     return step_problem(text + ", but the recorder did not finish receiving it");
@@ -356,8 +345,7 @@ StepResult reboot(Tour& t) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     Session probe;
     if (probe.connect(t.slot, t.address, t.password) == 0) {
-      double secs =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       char buf[32];
       std::snprintf(buf, sizeof buf, "%.1f s", secs);
       return step_ok("reboot sent (reply " + hex(static_cast<uint32_t>(reply), 2) +
@@ -387,9 +375,9 @@ StepResult log_file(Tour& t) {
       pos = end + 1;
     }
   }
-  if (ec) return step_problem("read " + shown(folder) + ": " + ec.message());
-  if (entries == 0) return step_problem("no log entries in " + shown(folder));
-  return step_ok(std::to_string(entries) + " entries in " + shown(file) +
+  if (ec) return step_problem("read " + shown_path(folder) + ": " + ec.message());
+  if (entries == 0) return step_problem("no log entries in " + shown_path(folder));
+  return step_ok(std::to_string(entries) + " entries in " + shown_path(file) +
                  (sample.empty() ? "" : ", e.g. " + sample));
 }
 
@@ -414,6 +402,10 @@ constexpr TourStep kSteps[] = {
     {"I2C", i2c, false},
     {"Nvc", nvc, false},
     {"update", update, false},
+    {"download", demo_download, false},
+    {"index", demo_index, false},
+    {"split", demo_split, false},
+    {"bitmaps", demo_bitmaps, false},
     {"unconnect", unconnect, false},
     {"reboot", reboot, false},
     {"log file", log_file, false},
@@ -421,14 +413,29 @@ constexpr TourStep kSteps[] = {
 
 }  // namespace
 
-StepResult step_ok(std::string text) { return {true, std::move(text), 0}; }
+std::string shown_path(const fs::path& path) {
+  std::error_code ec;
+  fs::path cwd = fs::current_path(ec);
+  if (ec) return path.string();
+  fs::path rel = path.lexically_proximate(cwd);
+  if (rel.empty() || rel.native().starts_with("..")) return path.string();
+  return rel.string();
+}
+
+StepResult step_ok(std::string text) {
+  return {true, std::move(text), 0};
+}
 
 StepResult step_failed(const std::string& what, int code) {
   return {false, what + ": " + virazav_strerror(code) + " (" + std::to_string(code) + ")", code};
 }
 
-StepResult step_problem(std::string text) { return {false, std::move(text), 0}; }
+StepResult step_problem(std::string text) {
+  return {false, std::move(text), 0};
+}
 
-std::span<const TourStep> tour_steps() { return kSteps; }
+std::span<const TourStep> tour_steps() {
+  return kSteps;
+}
 
 }  // namespace virazav::cli

@@ -27,7 +27,7 @@ void print_program_help() {
                 static_cast<int>(c.summary.size()), c.summary.data());
   }
   std::printf("\nGlobal options (before or after the command):\n");
-  for (const OptionSpec& o : global_option_specs()) {
+  for (const OptionDef& o : global_option_defs()) {
     std::string left = "--" + std::string(o.name) + " " + std::string(o.value_name);
     std::printf("  %-18s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
                 o.description.data());
@@ -44,7 +44,7 @@ void print_program_help() {
 
 bool takes_value(std::string_view word) {
   if (!word.starts_with("--") || word.find('=') != std::string_view::npos) return false;
-  for (const OptionSpec& o : global_option_specs()) {
+  for (const OptionDef& o : global_option_defs()) {
     if (o.takes_value && word.substr(2) == o.name) return true;
   }
   return false;
@@ -87,7 +87,7 @@ int run_program(const std::vector<std::string>& words) {
     // as a missing command.
     Arguments ignored;
     std::string error;
-    if (!parse_arguments(words, global_option_specs(), {}, &ignored, &error)) {
+    if (!parse_arguments(words, global_option_defs(), {}, &ignored, &error)) {
       return report_usage("", error);
     }
     return report_usage("", "no command given");
@@ -104,7 +104,7 @@ int run_program(const std::vector<std::string>& words) {
   }
   Arguments args;
   std::string error;
-  if (!parse_arguments(rest, global_option_specs(), command->options, &args, &error)) {
+  if (!parse_arguments(rest, global_option_defs(), command->options, &args, &error)) {
     return report_usage(command->name, error);
   }
   if (args.help || help) {

@@ -1,8 +1,10 @@
 // The mem, i2c, nvc and update commands: the recorder's memory, I2C and Nvc values, and
 // the upload of update data.
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,9 +34,7 @@ const StoreFamily& memory_family() {
       {"A", "B"},
       {"A", "B", "C"},
       [](int slot, const std::vector<uint32_t>& v) { return kora_mem_get(slot, v[0], v[1]); },
-      [](int slot, const std::vector<uint32_t>& v) {
-        return kora_mem_set(slot, v[0], v[1], v[2]);
-      },
+      [](int slot, const std::vector<uint32_t>& v) { return kora_mem_set(slot, v[0], v[1], v[2]); },
   };
   return f;
 }
@@ -45,9 +45,7 @@ const StoreFamily& i2c_family() {
       {"A", "B"},
       {"A", "B", "C"},
       [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_get(slot, v[0], v[1]); },
-      [](int slot, const std::vector<uint32_t>& v) {
-        return kora_i2c_set(slot, v[0], v[1], v[2]);
-      },
+      [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_set(slot, v[0], v[1], v[2]); },
   };
   return f;
 }
@@ -57,9 +55,7 @@ const StoreFamily& nvc_family() {
       "Nvc value",
       {"A", "B", "C"},
       {"A", "B", "C", "D"},
-      [](int slot, const std::vector<uint32_t>& v) {
-        return kora_nvc_get(slot, v[0], v[1], v[2]);
-      },
+      [](int slot, const std::vector<uint32_t>& v) { return kora_nvc_get(slot, v[0], v[1], v[2]); },
       [](int slot, const std::vector<uint32_t>& v) {
         return kora_nvc_set(slot, v[0], v[1], v[2], v[3]);
       },
@@ -94,22 +90,36 @@ int run_store(const Invocation& inv, const StoreFamily& family) {
     if (!parse_u32_arg(pos[i + 1], names[i], &v, &error)) return usage(inv, error);
     values.push_back(v);
   }
+  // The last number of a set is the value; the ones before it say where it goes.
+  std::vector<uint32_t> where = values;
+  if (is_set) where.pop_back();
+  std::string target = std::string(family.label) + " " + join_hex(where);
   return run_connected(inv.global, [&](Session& s) {
     int rc = is_set ? family.set(s.slot(), values) : family.get(s.slot(), values);
-    std::string what = std::string(is_set ? "write " : "read ") + family.label + " " +
-                       join_hex(values);
-    if (rc < 0) return report_failure(what, rc);
-    std::printf("%s %s: recorder reports %s\n", family.label, join_hex(values).c_str(),
-                dec_hex(static_cast<uint32_t>(rc), 4).c_str());
+    std::string reply = dec_hex(static_cast<uint32_t>(rc), 4);
+    if (is_set) {
+      std::string what = target + " set to " + join_hex({values.back()});
+      if (rc < 0) return report_failure(what, rc);
+      std::printf("%s; recorder reports %s\n", what.c_str(), reply.c_str());
+    } else {
+      if (rc < 0) return report_failure("read " + target, rc);
+      std::printf("%s: %s\n", target.c_str(), reply.c_str());
+    }
     return kExitOk;
   });
 }
 
 }  // namespace
 
-int run_mem(const Invocation& inv) { return run_store(inv, memory_family()); }
-int run_i2c(const Invocation& inv) { return run_store(inv, i2c_family()); }
-int run_nvc(const Invocation& inv) { return run_store(inv, nvc_family()); }
+int run_mem(const Invocation& inv) {
+  return run_store(inv, memory_family());
+}
+int run_i2c(const Invocation& inv) {
+  return run_store(inv, i2c_family());
+}
+int run_nvc(const Invocation& inv) {
+  return run_store(inv, nvc_family());
+}
 
 int run_update(const Invocation& inv) {
   int status = kExitOk;
@@ -120,6 +130,13 @@ int run_update(const Invocation& inv) {
     int64_t v = 0;
     if (!parse_number(*k, 0, 0xFF, &v)) return usage(inv, "--kind needs a number 0..0xFF");
     kind = static_cast<int>(v);
+  }
+  // The library reports an unreadable file only as a generic failure, after the login;
+  // checking first names the real cause and spares the recorder a pointless session.
+  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    return report_problem("open " + file, std::strerror(errno));
   }
   bool draw = inv.args.has("progress") || stderr_is_terminal();
   return run_connected(inv.global, [&](Session& s) {

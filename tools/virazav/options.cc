@@ -8,7 +8,7 @@ namespace virazav::cli {
 
 namespace {
 
-constexpr OptionSpec kGlobalOptions[] = {
+constexpr OptionDef kGlobalOptionDefs[] = {
     {"address", true, "A", "recorder address, dotted IPv4 (default 127.0.0.1)"},
     {"password", true, "P", "login password (default: none)"},
     {"slot", true, "N", "connection slot 0..15; the login port is 5001 + 2*N (default 0)"},
@@ -16,20 +16,20 @@ constexpr OptionSpec kGlobalOptions[] = {
      "keep the diagnostic log on drive L (C..F); its folder is $VIRAZAV_DRIVE_<L>"},
 };
 
-const OptionSpec* find_spec(std::span<const OptionSpec> specs, std::string_view name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.name == name) return &spec;
+const OptionDef* find_def(std::span<const OptionDef> defs, std::string_view name) {
+  for (const OptionDef& def : defs) {
+    if (def.name == name) return &def;
   }
   return nullptr;
 }
 
 // Stores one option in *out; an option given twice keeps its last value, as most programs
 // do, so that a wrapper script can append overrides.
-void store_option(const OptionSpec& spec, std::string value, Arguments* out) {
-  if (spec.takes_value) {
-    out->values[std::string(spec.name)] = std::move(value);
+void store_option(const OptionDef& def, std::string value, Arguments* out) {
+  if (def.takes_value) {
+    out->values[std::string(def.name)] = std::move(value);
   } else {
-    out->flags.insert(std::string(spec.name));
+    out->flags.insert(std::string(def.name));
   }
 }
 
@@ -40,7 +40,9 @@ bool looks_like_short_option(std::string_view word) {
 
 }  // namespace
 
-std::span<const OptionSpec> global_option_specs() { return kGlobalOptions; }
+std::span<const OptionDef> global_option_defs() {
+  return kGlobalOptionDefs;
+}
 
 bool Arguments::has(std::string_view name) const {
   return values.find(name) != values.end() || flags.find(name) != flags.end();
@@ -51,8 +53,8 @@ const std::string* Arguments::value(std::string_view name) const {
   return it == values.end() ? nullptr : &it->second;
 }
 
-bool parse_arguments(std::span<const std::string> words, std::span<const OptionSpec> global,
-                     std::span<const OptionSpec> local, Arguments* out, std::string* error) {
+bool parse_arguments(std::span<const std::string> words, std::span<const OptionDef> global,
+                     std::span<const OptionDef> local, Arguments* out, std::string* error) {
   bool options_done = false;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -78,25 +80,25 @@ bool parse_arguments(std::span<const std::string> words, std::span<const OptionS
         value = std::string(body.substr(eq + 1));
         inline_value = true;
       }
-      const OptionSpec* spec = find_spec(local, name);
-      if (spec == nullptr) spec = find_spec(global, name);
-      if (spec == nullptr) {
+      const OptionDef* def = find_def(local, name);
+      if (def == nullptr) def = find_def(global, name);
+      if (def == nullptr) {
         *error = "unknown option '--" + std::string(name) + "'";
         return false;
       }
-      if (!spec->takes_value && inline_value) {
+      if (!def->takes_value && inline_value) {
         *error = "option '--" + std::string(name) + "' takes no value";
         return false;
       }
-      if (spec->takes_value && !inline_value) {
+      if (def->takes_value && !inline_value) {
         if (i + 1 >= words.size()) {
           *error = "option '--" + std::string(name) + "' needs a value (" +
-                   std::string(spec->value_name) + ")";
+                   std::string(def->value_name) + ")";
           return false;
         }
         value = words[++i];
       }
-      store_option(*spec, std::move(value), out);
+      store_option(*def, std::move(value), out);
       continue;
     }
     if (looks_like_short_option(word)) {
@@ -123,8 +125,9 @@ bool read_global_options(const Arguments& args, GlobalOptions* out, std::string*
     }
   }
   if (const std::string* v = args.value("log-drive")) {
-    char letter = v->size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>((*v)[0])))
-                                 : '\0';
+    char letter = v->size() == 1
+                      ? static_cast<char>(std::toupper(static_cast<unsigned char>((*v)[0])))
+                      : '\0';
     if (letter < 'C' || letter > 'F') {
       *error = "--log-drive needs a drive letter C, D, E or F, not '" + *v + "'";
       return false;

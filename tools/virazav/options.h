@@ -16,7 +16,7 @@ namespace virazav::cli {
 
 // One option a command accepts, written "--name" on the command line. An option that takes
 // a value accepts it as the next argument or after '=' ("--out FILE", "--out=FILE").
-struct OptionSpec {
+struct OptionDef {
   std::string_view name;  // without the leading "--"
   bool takes_value;
   std::string_view value_name;  // shown in help texts ("FILE"); empty for flags
@@ -24,7 +24,7 @@ struct OptionSpec {
 };
 
 // The options every command accepts, before or after the command word.
-std::span<const OptionSpec> global_option_specs();
+std::span<const OptionDef> global_option_defs();
 
 // The arguments of one command after parsing: positional words in order, option values and
 // flags by name (without "--"), and whether help was asked for.
@@ -41,12 +41,12 @@ struct Arguments {
 };
 
 // Parses the words of a command line (the command word already taken out). Words that
-// start with "--" are options and must be in one of the two spec lists; "-h" and "--help"
+// start with "--" are options and must be in one of the two definition lists; "-h" and "--help"
 // ask for help; "--" makes every later word positional; any other word that starts with
 // '-' followed by a letter is refused. On success fills *out and returns true; on failure
 // stores a message for the user in *error and returns false.
-bool parse_arguments(std::span<const std::string> words, std::span<const OptionSpec> global,
-                     std::span<const OptionSpec> local, Arguments* out, std::string* error);
+bool parse_arguments(std::span<const std::string> words, std::span<const OptionDef> global,
+                     std::span<const OptionDef> local, Arguments* out, std::string* error);
 
 // The settings that the global options give, with their defaults.
 struct GlobalOptions {
@@ -75,8 +75,7 @@ bool parse_u32(std::string_view text, uint32_t* out);
 bool parse_int(std::string_view text, int* out);
 
 // Parses one positional number named `what` for messages; a usage message goes to *error.
-bool parse_u32_arg(std::string_view text, std::string_view what, uint32_t* out,
-                   std::string* error);
+bool parse_u32_arg(std::string_view text, std::string_view what, uint32_t* out, std::string* error);
 bool parse_int_arg(std::string_view text, std::string_view what, int* out, std::string* error);
 
 }  // namespace virazav::cli

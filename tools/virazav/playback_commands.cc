@@ -65,7 +65,9 @@ bool parse_fields(const Invocation& inv, size_t first, std::initializer_list<con
   return true;
 }
 
-int as_int(uint32_t v) { return static_cast<int>(v); }
+int as_int(uint32_t v) {
+  return static_cast<int>(v);
+}
 
 }  // namespace
 
@@ -148,7 +150,8 @@ int run_hddlist(const Invocation& inv) {
 int run_play(const Invocation& inv) {
   const auto& pos = inv.args.positional;
   int status = kExitOk;
-  if (pos.empty()) return usage(inv, "say 'play control N', 'play search ...' or 'play pointer A B'");
+  if (pos.empty())
+    return usage(inv, "say 'play control N', 'play search ...' or 'play pointer A B'");
   std::vector<uint32_t> v;
   if (pos[0] == "control") {
     if (!parse_fields(inv, 1, {"N"}, &v, &status)) return status;
@@ -162,8 +165,8 @@ int run_play(const Invocation& inv) {
       return status;
     }
     char when[96];
-    std::snprintf(when, sizeof when, "search %04u/%02u/%02u %02u:%02u:%02u", v[0], v[1], v[2],
-                  v[3], v[4], v[5]);
+    std::snprintf(when, sizeof when, "search %04u/%02u/%02u %02u:%02u:%02u", v[0], v[1], v[2], v[3],
+                  v[4], v[5]);
     return run_value_command(
         inv, when,
         [](int slot, const std::vector<uint32_t>& x) {
@@ -188,8 +191,7 @@ int run_reboot(const Invocation& inv) {
   int status = kExitOk;
   if (!expect_positional(inv, 0, 0, &status)) return status;
   return run_value_command(
-      inv, "reboot", [](int slot, const std::vector<uint32_t>&) { return kora_re_boot(slot); },
-      {});
+      inv, "reboot", [](int slot, const std::vector<uint32_t>&) { return kora_re_boot(slot); }, {});
 }
 
 }  // namespace virazav::cli

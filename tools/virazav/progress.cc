@@ -17,14 +17,16 @@ constexpr int kBarWidth = 30;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 std::string rate_text(double bytes, double seconds) {
-  // Below a millisecond the rate is noise rather than a measurement.
-  if (seconds < 0.001) return "-";
+  // Below a tenth of a millisecond the rate is noise rather than a measurement.
+  if (seconds < 0.0001) return "-";
   return human_bytes(bytes / seconds) + "/s";
 }
 
 }  // namespace
 
-bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
+bool stderr_is_terminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 ProgressBar::ProgressBar(std::string label, bool draw)
     : label_(std::move(label)), draw_(draw), first_(Clock::now()), last_(first_) {}
@@ -53,12 +55,13 @@ void ProgressBar::draw_line() {
   char bar[kBarWidth + 1];
   for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
   bar[kBarWidth] = '\0';
-  std::string amounts = human_bytes(static_cast<double>(done_)) + " / " +
-                        human_bytes(static_cast<double>(total_));
+  std::string amounts =
+      human_bytes(static_cast<double>(done_)) + " / " + human_bytes(static_cast<double>(total_));
   // Fixed-width fields overwrite the previous drawing completely, so no terminal control
   // sequence is needed and the output stays readable in a log file with --progress.
   std::fprintf(stderr, "\r%s [%s] %-21s %3d%%  %-12s", label_.c_str(), bar, amounts.c_str(),
-               static_cast<int>(fraction * 100.0), rate_text(static_cast<double>(done_), seconds()).c_str());
+               static_cast<int>(fraction * 100.0),
+               rate_text(static_cast<double>(done_), seconds()).c_str());
   std::fflush(stderr);
   drawn_ = true;
   drawn_done_ = done_;
@@ -70,7 +73,12 @@ double ProgressBar::seconds() const {
 
 std::string ProgressBar::summary() const {
   char secs[32];
-  std::snprintf(secs, sizeof secs, "%.2f s", seconds());
+  double s = seconds();
+  if (s < 0.1) {
+    std::snprintf(secs, sizeof secs, "%.1f ms", s * 1000.0);
+  } else {
+    std::snprintf(secs, sizeof secs, "%.2f s", s);
+  }
   return human_bytes(static_cast<double>(done_)) + " (" + std::to_string(done_) + " bytes) in " +
          secs + ", " + rate_text(static_cast<double>(done_), seconds());
 }
@@ -89,6 +97,8 @@ ProgressHandlerScope::ProgressHandlerScope(ProgressBar* bar) {
   virazav_set_progress_handler(&ProgressBar::on_progress, bar);
 }
 
-ProgressHandlerScope::~ProgressHandlerScope() { virazav_set_progress_handler(nullptr, nullptr); }
+ProgressHandlerScope::~ProgressHandlerScope() {
+  virazav_set_progress_handler(nullptr, nullptr);
+}
 
 }  // namespace virazav::cli

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "report.h"
 #include "virazav.h"
@@ -18,7 +19,9 @@ constexpr size_t kInfoBufferSize = 512;
 
 }  // namespace
 
-Session::~Session() { close(); }
+Session::~Session() {
+  close();
+}
 
 int Session::connect(int slot, const std::string& address, const std::string& password) {
   unsigned char info[kInfoBufferSize] = {};
@@ -53,6 +56,12 @@ void start_log(const GlobalOptions& options) {
                  "virazav: note: VIRAZAV_DRIVE_%c is not set, so log drive %c does not exist "
                  "and nothing is logged\n",
                  options.log_drive, options.log_drive);
+  } else if (std::error_code ec; !std::filesystem::is_directory(folder, ec)) {
+    // The library counts a drive whose folder is missing as absent and stays silent.
+    std::fprintf(stderr,
+                 "virazav: note: %s (VIRAZAV_DRIVE_%c) is not a folder, so log drive %c does "
+                 "not exist and nothing is logged\n",
+                 folder.c_str(), options.log_drive, options.log_drive);
   } else {
     std::fprintf(stderr, "virazav: logging to %s/unit_/log/ (drive %c from VIRAZAV_DRIVE_%c)\n",
                  folder.c_str(), options.log_drive, options.log_drive);

@@ -18,6 +18,9 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/posix/drive_posix.h"
+#include "platform/posix/file64_posix.h"
+#include "platform/posix/free_space_posix.h"
 
 namespace virazav::platform {
 namespace {
@@ -27,26 +30,42 @@ thread_local int t_last_socket_error = 0;
 // errno → Winsock number: one line per case, an explicit default.
 int wsa_from_errno(int e) {
   switch (e) {
-    case EWOULDBLOCK: return kWsaWouldBlock;
+    case EWOULDBLOCK:
+      return kWsaWouldBlock;
 #if EAGAIN != EWOULDBLOCK
-    case EAGAIN: return kWsaWouldBlock;
+    case EAGAIN:
+      return kWsaWouldBlock;
 #endif
-    case EINPROGRESS: return kWsaWouldBlock;
-    case ECONNRESET: return kWsaConnReset;
-    case EPIPE: return kWsaConnReset;
-    case ECONNABORTED: return kWsaConnAborted;
-    case ENOTCONN: return kWsaNotConnected;
-    case ETIMEDOUT: return kWsaTimedOut;
-    case ECONNREFUSED: return kWsaConnRefused;
-    case EHOSTUNREACH: return kWsaHostUnreachable;
-    case ENETUNREACH: return kWsaHostUnreachable;
-    default: return kWsaOther;
+    case EINPROGRESS:
+      return kWsaWouldBlock;
+    case ECONNRESET:
+      return kWsaConnReset;
+    case EPIPE:
+      return kWsaConnReset;
+    case ECONNABORTED:
+      return kWsaConnAborted;
+    case ENOTCONN:
+      return kWsaNotConnected;
+    case ETIMEDOUT:
+      return kWsaTimedOut;
+    case ECONNREFUSED:
+      return kWsaConnRefused;
+    case EHOSTUNREACH:
+      return kWsaHostUnreachable;
+    case ENETUNREACH:
+      return kWsaHostUnreachable;
+    default:
+      return kWsaOther;
   }
 }
 
-void set_error_from_errno() { t_last_socket_error = wsa_from_errno(errno); }
+void set_error_from_errno() {
+  t_last_socket_error = wsa_from_errno(errno);
+}
 
-int real_net_startup() { return 0; }
+int real_net_startup() {
+  return 0;
+}
 
 Socket real_tcp_socket() {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -108,7 +127,10 @@ long real_recv_bytes(Socket s, void* data, size_t n) {
 }
 
 FileHandle real_file_open(const std::string& path, OpenMode mode) {
-  const char* m = mode == OpenMode::kRead ? "rbe" : mode == OpenMode::kWriteTruncate ? "wbe" : "abe";
+  if (mode == OpenMode::kUpdate) return posix::open_update_stream(path);
+  const char* m = mode == OpenMode::kRead            ? "rbe"
+                  : mode == OpenMode::kWriteTruncate ? "wbe"
+                                                     : "abe";
   return std::fopen(path.c_str(), m);
 }
 
@@ -124,18 +146,25 @@ int real_file_write(FileHandle f, const void* data, size_t n) {
   return std::fwrite(data, 1, n, static_cast<FILE*>(f)) == n ? 0 : -1;
 }
 
-void* real_alloc_zeroed(size_t n) { return std::calloc(n == 0 ? 1 : n, 1); }
+void* real_alloc_zeroed(size_t n) {
+  return std::calloc(n == 0 ? 1 : n, 1);
+}
 
 const Ops kSystemOps = {
-    real_net_startup, real_tcp_socket,  real_bind_any,      real_connect_ipv4,
-    real_set_nonblocking, real_send_bytes, real_recv_bytes, real_file_open,
-    real_file_read,   real_file_write,  real_alloc_zeroed,
+    real_net_startup,       real_tcp_socket,        real_bind_any,
+    real_connect_ipv4,      real_set_nonblocking,   real_send_bytes,
+    real_recv_bytes,        real_file_open,         real_file_read,
+    real_file_write,        real_alloc_zeroed,      posix::real_free_space_kib,
+    posix::real_file_seek,  posix::real_drive_open, posix::real_drive_geometry,
+    posix::real_drive_read,
 };
 
 std::atomic<const Ops*> g_ops{&kSystemOps};
 std::atomic<int> g_net_refs{0};
 
-const Ops& ops() { return *g_ops.load(std::memory_order_acquire); }
+const Ops& ops() {
+  return *g_ops.load(std::memory_order_acquire);
+}
 
 int wait_for(Socket s, short events, int timeout_ms) {
   pollfd p{};
@@ -155,8 +184,12 @@ int wait_for(Socket s, short events, int timeout_ms) {
 
 }  // namespace
 
-const Ops& system_ops() { return kSystemOps; }
-void install_ops(const Ops* table) { g_ops.store(table ? table : &kSystemOps, std::memory_order_release); }
+const Ops& system_ops() {
+  return kSystemOps;
+}
+void install_ops(const Ops* table) {
+  g_ops.store(table ? table : &kSystemOps, std::memory_order_release);
+}
 
 int net_startup() {
   if (ops().net_startup() != 0) return -1;
@@ -169,19 +202,39 @@ void net_cleanup() {
   }
 }
 
-Socket tcp_socket() { return ops().tcp_socket(); }
-int bind_any(Socket s) { return ops().bind_any(s); }
-int connect_ipv4(Socket s, uint32_t address, uint16_t port) { return ops().connect_ipv4(s, address, port); }
-int set_nonblocking(Socket s, bool on) { return ops().set_nonblocking(s, on); }
-long send_bytes(Socket s, const void* data, size_t n) { return ops().send_bytes(s, data, n); }
-long recv_bytes(Socket s, void* data, size_t n) { return ops().recv_bytes(s, data, n); }
-int wait_readable(Socket s, int timeout_ms) { return wait_for(s, POLLIN, timeout_ms); }
-int wait_writable(Socket s, int timeout_ms) { return wait_for(s, POLLOUT, timeout_ms); }
+Socket tcp_socket() {
+  return ops().tcp_socket();
+}
+int bind_any(Socket s) {
+  return ops().bind_any(s);
+}
+int connect_ipv4(Socket s, uint32_t address, uint16_t port) {
+  return ops().connect_ipv4(s, address, port);
+}
+int set_nonblocking(Socket s, bool on) {
+  return ops().set_nonblocking(s, on);
+}
+long send_bytes(Socket s, const void* data, size_t n) {
+  return ops().send_bytes(s, data, n);
+}
+long recv_bytes(Socket s, void* data, size_t n) {
+  return ops().recv_bytes(s, data, n);
+}
+int wait_readable(Socket s, int timeout_ms) {
+  return wait_for(s, POLLIN, timeout_ms);
+}
+int wait_writable(Socket s, int timeout_ms) {
+  return wait_for(s, POLLOUT, timeout_ms);
+}
 void close_socket(Socket s) {
   if (s != kInvalidSocket) ::close(s);
 }
-int last_socket_error() { return t_last_socket_error; }
-void set_last_socket_error(int wsa_error) { t_last_socket_error = wsa_error; }
+int last_socket_error() {
+  return t_last_socket_error;
+}
+void set_last_socket_error(int wsa_error) {
+  t_last_socket_error = wsa_error;
+}
 
 uint32_t system_inet_addr(const char* text) {
   in_addr a{};
@@ -210,15 +263,41 @@ LocalTime local_time_now() {
   time_t now = ::time(nullptr);
   tm t{};
   ::localtime_r(&now, &t);
-  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec};
+  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday,
+                   t.tm_hour,        t.tm_min,     t.tm_sec};
 }
 
-void* alloc_zeroed(size_t n) { return ops().alloc_zeroed(n); }
-void free_buffer(void* p) { std::free(p); }
+void* alloc_zeroed(size_t n) {
+  return ops().alloc_zeroed(n);
+}
+int free_space_kib(const std::string& dir, uint64_t* kib) {
+  return kib ? ops().free_space_kib(dir, kib) : -1;
+}
+void free_buffer(void* p) {
+  std::free(p);
+}
 
-FileHandle file_open(const std::string& path, OpenMode mode) { return ops().file_open(path, mode); }
-long file_read(FileHandle f, void* data, size_t n) { return f ? ops().file_read(f, data, n) : -1; }
-int file_write(FileHandle f, const void* data, size_t n) { return f ? ops().file_write(f, data, n) : -1; }
+FileHandle file_open(const std::string& path, OpenMode mode) {
+  return ops().file_open(path, mode);
+}
+long file_read(FileHandle f, void* data, size_t n) {
+  return f ? ops().file_read(f, data, n) : -1;
+}
+int file_write(FileHandle f, const void* data, size_t n) {
+  return f ? ops().file_write(f, data, n) : -1;
+}
+int file_seek(FileHandle f, int64_t offset, SeekFrom from) {
+  return f ? ops().file_seek(f, offset, from) : -1;
+}
+DriveHandle drive_open(int number) {
+  return ops().drive_open(number);
+}
+int drive_geometry(DriveHandle d, DriveGeometry* out) {
+  return d && out ? ops().drive_geometry(d, out) : -1;
+}
+long drive_read(DriveHandle d, void* data, size_t n) {
+  return d ? ops().drive_read(d, data, n) : -1;
+}
 void file_close(FileHandle f) {
   if (f) std::fclose(static_cast<FILE*>(f));
 }
