@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string index = dl::index_file_path(fx.dir);
   FILE* f = std::fopen(index.c_str(), "wb");
   if (!f) return 0;
-  std::fwrite(data, 1, size, f);
+  if (size > 0) std::fwrite(data, 1, size, f);
   std::fclose(f);
   if (dl::file_open(fx.stream.c_str(), fx.dir.c_str(), fx.dir.c_str(), 1) == 0) return 0;
   int last = dl::index_last_valid();
