@@ -417,18 +417,8 @@ int load_record_index(LoadMode mode) {
   PlayPosition& pos = g_index.position;
   if (mode == LoadMode::kKeep && position_in_range(pos.block, pos.segment) == 0) {
     // The position stays.
-  } else if (mode == LoadMode::kNewest) {
-    pos.time_attribute = static_cast<int32_t>(ring_control(Ring::kTimeAttribute).newest);
-    pos.block = static_cast<int32_t>(ring_control(Ring::kBlock).newest);
-    pos.recording = static_cast<int32_t>(ring_control(Ring::kRecording).newest);
-    pos.alarm = static_cast<int32_t>(ring_control(Ring::kAlarm).newest);
-    pos.segment = block_entry(pos.block).last_segment;
   } else {
-    pos.time_attribute = static_cast<int32_t>(ring_control(Ring::kTimeAttribute).oldest);
-    pos.block = static_cast<int32_t>(ring_control(Ring::kBlock).oldest);
-    pos.recording = static_cast<int32_t>(ring_control(Ring::kRecording).oldest);
-    pos.alarm = static_cast<int32_t>(ring_control(Ring::kAlarm).oldest);
-    pos.segment = block_entry(pos.block).first_segment;
+    set_end_position(mode == LoadMode::kNewest);
   }
   ok &= read_segment_table(pos.block);
   ok &= read_chunk_index(segment_entry(pos.segment));

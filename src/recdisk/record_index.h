@@ -79,6 +79,10 @@ struct PlayPosition {
   int32_t chunk = 0;           // chunk of the segment
 };
 
+// Puts the position at the newest (or the oldest) end of the recorded range: the
+// rings' newest (oldest) entries and the block's last (first) segment.
+void set_end_position(bool newest);
+
 // ---- Loading -------------------------------------------------------------------------------
 enum class LoadMode { kNewest = 0, kOldest = 1, kKeep = 2 };
 

@@ -18,22 +18,6 @@ void ensure_segment_table(int32_t block) {
   if (segment_table_block() != block) read_segment_table(block);
 }
 
-void set_end_position(bool newest) {
-  PlayPosition& pos = position();
-  if (newest) {
-    pos.time_attribute = static_cast<int32_t>(ring_control(Ring::kTimeAttribute).newest);
-    pos.block = static_cast<int32_t>(ring_control(Ring::kBlock).newest);
-    pos.recording = static_cast<int32_t>(ring_control(Ring::kRecording).newest);
-    pos.alarm = static_cast<int32_t>(ring_control(Ring::kAlarm).newest);
-    pos.segment = block_entry(pos.block).last_segment;
-  } else {
-    pos.time_attribute = static_cast<int32_t>(ring_control(Ring::kTimeAttribute).oldest);
-    pos.block = static_cast<int32_t>(ring_control(Ring::kBlock).oldest);
-    pos.recording = static_cast<int32_t>(ring_control(Ring::kRecording).oldest);
-    pos.alarm = static_cast<int32_t>(ring_control(Ring::kAlarm).oldest);
-    pos.segment = block_entry(pos.block).first_segment;
-  }
-}
 
 // A step that left the recorded range: reload, and come back to where the step
 // began when that is still recorded, else to the end in the walking direction.
@@ -164,6 +148,23 @@ int walk(bool forward, int depth) {
 }
 
 }  // namespace
+
+void set_end_position(bool newest) {
+  PlayPosition& pos = position();
+  if (newest) {
+    pos.time_attribute = static_cast<int32_t>(ring_control(Ring::kTimeAttribute).newest);
+    pos.block = static_cast<int32_t>(ring_control(Ring::kBlock).newest);
+    pos.recording = static_cast<int32_t>(ring_control(Ring::kRecording).newest);
+    pos.alarm = static_cast<int32_t>(ring_control(Ring::kAlarm).newest);
+    pos.segment = block_entry(pos.block).last_segment;
+  } else {
+    pos.time_attribute = static_cast<int32_t>(ring_control(Ring::kTimeAttribute).oldest);
+    pos.block = static_cast<int32_t>(ring_control(Ring::kBlock).oldest);
+    pos.recording = static_cast<int32_t>(ring_control(Ring::kRecording).oldest);
+    pos.alarm = static_cast<int32_t>(ring_control(Ring::kAlarm).oldest);
+    pos.segment = block_entry(pos.block).first_segment;
+  }
+}
 
 int walk_forward() {
   return walk(true, 0);
