@@ -17,7 +17,16 @@ inline constexpr int kMaxPasswordLength = 63;
 inline constexpr int kInfoSize = 128;
 
 // Worker hand-over states of a login or link connect.
-enum WorkerPhase : int { kPhaseIdle = 0, kPhaseRunning = 1, kPhaseDone = 2, kPhaseAbandoned = 3 };
+// Running → Publishing → Done when the worker finishes first (it writes its
+// results while Publishing); Running → Abandoned when the caller stops waiting
+// first (the worker then releases what it holds and returns to Idle).
+enum WorkerPhase : int {
+  kPhaseIdle = 0,
+  kPhaseRunning = 1,
+  kPhaseDone = 2,
+  kPhaseAbandoned = 3,
+  kPhasePublishing = 4
+};
 
 struct Slot {
   char address[kMaxAddressLength + 1] = {};

@@ -40,21 +40,24 @@ void login_connect_thread(int slot) {
 void finish_link(Slot& st, int code, platform::Socket sock, bool net_ref,
                  const TokenTable* answer = nullptr) {
   int expected = kPhaseRunning;
-  bool published = st.link_phase.compare_exchange_strong(expected, kPhaseDone);
-  if (published && answer != nullptr) st.reply = *answer;
-  if (code == 0 && published) {
+  if (!st.link_phase.compare_exchange_strong(expected, kPhasePublishing)) {
+    platform::close_socket(sock);
+    if (net_ref) platform::net_cleanup();
+    st.link_phase.store(kPhaseIdle);
+    return;
+  }
+  // Every result is in place before the caller, waiting for Done, reads it.
+  if (answer != nullptr) st.reply = *answer;
+  if (code == 0) {
     st.command_socket = sock;
     st.link_result.store(0);
     st.link_established.store(1);
-    return;
-  }
-  platform::close_socket(sock);
-  if (net_ref) platform::net_cleanup();
-  if (published) {
-    st.link_result.store(code);
   } else {
-    st.link_phase.store(kPhaseIdle);
+    platform::close_socket(sock);
+    if (net_ref) platform::net_cleanup();
+    st.link_result.store(code);
   }
+  st.link_phase.store(kPhaseDone);
 }
 
 // LinkConnectThread: opens the command connection and presents the link ID.
@@ -128,6 +131,8 @@ int establish_link(Slot& st, int slot) {
   }
   int expected = kPhaseRunning;
   if (st.link_phase.compare_exchange_strong(expected, kPhaseAbandoned)) return VIRAZAV_ERR_CONNECT;
+  // The thread won the race and is writing its results: a matter of moments.
+  while (st.link_phase.load() == kPhasePublishing) platform::sleep_ms(1);
   return st.link_established.load() == 1 ? 0 : st.link_result.load();
 }
 

@@ -46,6 +46,19 @@ TEST_F(ConnectTest, UnconnectThenConnectAgain_Works) {
   EXPECT_EQ(rec().login_count(1), 2);
 }
 
+// Regression: kora_connect could return while the command connection's thread
+// was still storing the socket, so the first command went to no socket and
+// failed after 10 s. The race was narrow; many rounds make it show.
+TEST_F(ConnectTest, FirstCommandRightAfterConnect_UsesTheCommandConnection) {
+  for (int round = 0; round < 40; ++round) {
+    const int slot = round % 16;
+    ASSERT_EQ(kora_connect(slot, address_.c_str(), "", nullptr), 0) << "round " << round;
+    char date[64], time[64];
+    EXPECT_EQ(kora_get_time(slot, date, time), 0) << "round " << round;
+    ASSERT_EQ(kora_unconnect(slot, 0, 0, 0), 0);
+  }
+}
+
 TEST_F(ConnectTest, ArgumentChecks_ReturnTheirCodesWithoutTouchingTheNetwork) {
   EXPECT_EQ(kora_connect(-1, address_.c_str(), "", nullptr), VIRAZAV_ERR_SLOT_RANGE);
   EXPECT_EQ(kora_connect(16, address_.c_str(), "", nullptr), VIRAZAV_ERR_SLOT_RANGE);
