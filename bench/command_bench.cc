@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "ratio_reporter.h"
 #include "recorder.h"
 #include "virazav.h"
 
@@ -139,23 +140,13 @@ void BM_GetTimeExchange(benchmark::State& state) {
 BENCHMARK(BM_RawPingPong)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_GetTimeExchange)->MinTime(2.0)->UseRealTime();
 
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it != r.counters.end()) rates[r.benchmark_name()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> rates;
-};
+using virazav::bench::RatioReporter;
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
+  RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   double raw = reporter.rates["BM_RawPingPong/min_time:2.000/real_time"];
   double cmd = reporter.rates["BM_GetTimeExchange/min_time:2.000/real_time"];

@@ -13,6 +13,7 @@
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
 #include "dlplayer/stream_format.h"
+#include "ratio_reporter.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -157,15 +158,7 @@ void BM_PlainLibav(benchmark::State& state) {
 BENCHMARK(BM_PlainLibav)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DecodeLoadedFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Keeps every run's time per iteration so that the ratio can be printed.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using virazav::bench::RatioReporter;
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/stream_format.h"
 #include "platform/platform.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -99,14 +100,7 @@ void BM_IndexBuild(benchmark::State& state) {
 BENCHMARK(BM_SequentialRead)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_IndexBuild)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
+using virazav::bench::RatioReporter;
 
 }  // namespace
 

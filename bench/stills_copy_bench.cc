@@ -15,6 +15,7 @@
 #include "disk/disk_image.h"
 #include "platform/platform.h"
 #include "player/copy_thread.h"
+#include "ratio_reporter.h"
 #include "recdisk/disk.h"
 #include "virazav.h"
 
@@ -147,19 +148,7 @@ BENCHMARK(BM_StillScan)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTim
 BENCHMARK(BM_SequentialReadVideo)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime();
 BENCHMARK(BM_Copy)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double find(const std::string& prefix) const {
-    for (const auto& [name, v] : times)
-      if (name.rfind(prefix, 0) == 0) return v;
-    return 0.0;
-  }
-  std::map<std::string, double> times;
-};
+using virazav::bench::RatioReporter;
 
 }  // namespace
 

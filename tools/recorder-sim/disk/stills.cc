@@ -14,39 +14,11 @@ extern "C" {
 
 #include "disk/disk_format.h"
 #include "disk/stills.h"
+#include "media/libav_util.h"
 
 namespace virazav::sim::diskimg {
 
 namespace {
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-bool fail(std::string* error, const std::string& text, int code = 0) {
-  if (error != nullptr) {
-    *error = text;
-    if (code != 0) {
-      char msg[AV_ERROR_MAX_STRING_SIZE] = {};
-      av_strerror(code, msg, sizeof msg);
-      *error += std::string(": ") + msg;
-    }
-  }
-  return false;
-}
-
-void copy_plane(const std::vector<uint8_t>& src, int w, int h, uint8_t* dst, int stride) {
-  for (int row = 0; row < h; ++row) {
-    std::memcpy(dst + static_cast<ptrdiff_t>(row) * stride, &src[static_cast<size_t>(row) * w],
-                static_cast<size_t>(w));
-  }
-}
 
 constexpr uint8_t kSoi[2] = {0xFF, 0xD8};
 constexpr uint8_t kEoi[2] = {0xFF, 0xD9};
@@ -60,11 +32,11 @@ bool encode_jpeg(const Picture& picture, int quantizer, std::vector<uint8_t>* ou
                  std::string* error) {
   out->clear();
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-  if (codec == nullptr) return fail(error, "no JPEG encoder");
+  if (codec == nullptr) return av_fail(error, "no JPEG encoder");
   std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(codec));
   std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
   std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
-  if (!ctx || !frame || !pkt) return fail(error, "out of memory");
+  if (!ctx || !frame || !pkt) return av_fail(error, "out of memory");
   ctx->width = picture.width;
   ctx->height = picture.height;
   ctx->pix_fmt = AV_PIX_FMT_YUVJ420P;
@@ -74,36 +46,36 @@ bool encode_jpeg(const Picture& picture, int quantizer, std::vector<uint8_t>* ou
   ctx->flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_BITEXACT;
   ctx->global_quality = FF_QP2LAMBDA * quantizer;
   int r = avcodec_open2(ctx.get(), codec, nullptr);
-  if (r < 0) return fail(error, "avcodec_open2 (JPEG)", r);
+  if (r < 0) return av_fail(error, "avcodec_open2 (JPEG)", r);
   frame->format = AV_PIX_FMT_YUVJ420P;
   frame->width = picture.width;
   frame->height = picture.height;
   r = av_frame_get_buffer(frame.get(), 0);
-  if (r < 0) return fail(error, "av_frame_get_buffer", r);
+  if (r < 0) return av_fail(error, "av_frame_get_buffer", r);
   copy_plane(picture.y, picture.width, picture.height, frame->data[0], frame->linesize[0]);
   copy_plane(picture.u, picture.width / 2, picture.height / 2, frame->data[1], frame->linesize[1]);
   copy_plane(picture.v, picture.width / 2, picture.height / 2, frame->data[2], frame->linesize[2]);
   frame->pts = 0;
   frame->quality = ctx->global_quality;
   r = avcodec_send_frame(ctx.get(), frame.get());
-  if (r < 0) return fail(error, "avcodec_send_frame (JPEG)", r);
+  if (r < 0) return av_fail(error, "avcodec_send_frame (JPEG)", r);
   r = avcodec_send_frame(ctx.get(), nullptr);
-  if (r < 0) return fail(error, "avcodec_send_frame (JPEG flush)", r);
+  if (r < 0) return av_fail(error, "avcodec_send_frame (JPEG flush)", r);
   for (;;) {
     r = avcodec_receive_packet(ctx.get(), pkt.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0) return fail(error, "avcodec_receive_packet (JPEG)", r);
+    if (r < 0) return av_fail(error, "avcodec_receive_packet (JPEG)", r);
     out->insert(out->end(), pkt->data, pkt->data + pkt->size);
     av_packet_unref(pkt.get());
   }
-  if (out->size() < 4) return fail(error, "the JPEG encoder gave no picture");
+  if (out->size() < 4) return av_fail(error, "the JPEG encoder gave no picture");
   return true;
 }
 
 bool make_still(const std::vector<uint8_t>& jpeg, StillInfo* still, std::string* error) {
   if (jpeg.size() < 4 || jpeg[0] != kSoi[0] || jpeg[1] != kSoi[1] ||
       jpeg[jpeg.size() - 2] != kEoi[0] || jpeg[jpeg.size() - 1] != kEoi[1]) {
-    return fail(error, "not a whole JPEG");
+    return av_fail(error, "not a whole JPEG");
   }
   std::vector<uint8_t> j(kStillHeaderEnd, 0);
   j[0] = kSoi[0];
@@ -122,7 +94,7 @@ bool make_still(const std::vector<uint8_t>& jpeg, StillInfo* still, std::string*
   // The recorder writes whole 16-bit words; an odd JPEG gets a fill byte before its EOI,
   // which every JPEG reader passes over.
   if (j.size() % 2 != 0) j.insert(j.end() - 2, kFill);
-  if (j.size() >= kStillMaxSize) return fail(error, "a still would be 256 KiB or longer");
+  if (j.size() >= kStillMaxSize) return av_fail(error, "a still would be 256 KiB or longer");
   put_u24be(&j[kStillSize], static_cast<uint32_t>(j.size()));
   still->size = static_cast<uint32_t>(j.size());
   still->jpeg = std::move(j);

@@ -12,43 +12,12 @@ extern "C" {
 #include <cstring>
 #include <memory>
 
+#include "media/libav_util.h"
 #include "media/media.h"
 
 namespace virazav::sim {
 
 namespace {
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using ContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
-bool fail(std::string* error, const std::string& what, int code = 0) {
-  if (error != nullptr) {
-    *error = what;
-    if (code != 0) {
-      char text[AV_ERROR_MAX_STRING_SIZE] = {};
-      av_strerror(code, text, sizeof text);
-      *error += std::string(": ") + text;
-    }
-  }
-  return false;
-}
-
-void copy_plane(const std::vector<uint8_t>& src, int w, int h, uint8_t* dst, int stride) {
-  for (int row = 0; row < h; ++row) {
-    std::memcpy(dst + static_cast<ptrdiff_t>(row) * stride, &src[static_cast<size_t>(row) * w],
-                static_cast<size_t>(w));
-  }
-}
 
 void read_plane(const uint8_t* src, int stride, int w, int h, std::vector<uint8_t>* dst) {
   dst->resize(static_cast<size_t>(w) * h);
@@ -64,7 +33,7 @@ bool drain(AVCodecContext* ctx, AVPacket* pkt, int64_t first_frame,
   for (;;) {
     int r = avcodec_receive_packet(ctx, pkt);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return fail(error, "avcodec_receive_packet", r);
+    if (r < 0) return av_fail(error, "avcodec_receive_packet", r);
     EncodedPicture p;
     p.data.assign(pkt->data, pkt->data + pkt->size);
     p.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
@@ -82,14 +51,14 @@ bool encode_video_packets(const SyntheticChannel& source, int64_t first_frame, i
   out->clear();
   if (count <= 0) return true;
   if (source.width() != settings.width || source.height() != settings.height) {
-    return fail(error, "source and settings differ in picture size");
+    return av_fail(error, "source and settings differ in picture size");
   }
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-  if (codec == nullptr) return fail(error, "no MPEG-4 encoder");
+  if (codec == nullptr) return av_fail(error, "no MPEG-4 encoder");
   ContextPtr ctx(avcodec_alloc_context3(codec));
   FramePtr frame(av_frame_alloc());
   PacketPtr pkt(av_packet_alloc());
-  if (!ctx || !frame || !pkt) return fail(error, "out of memory");
+  if (!ctx || !frame || !pkt) return av_fail(error, "out of memory");
 
   ctx->width = settings.width;
   ctx->height = settings.height;
@@ -104,17 +73,17 @@ bool encode_video_packets(const SyntheticChannel& source, int64_t first_frame, i
   ctx->flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_BITEXACT;
   ctx->global_quality = FF_QP2LAMBDA * settings.quantizer;
   int r = avcodec_open2(ctx.get(), codec, nullptr);
-  if (r < 0) return fail(error, "avcodec_open2", r);
+  if (r < 0) return av_fail(error, "avcodec_open2", r);
 
   frame->format = AV_PIX_FMT_YUV420P;
   frame->width = settings.width;
   frame->height = settings.height;
   r = av_frame_get_buffer(frame.get(), 0);
-  if (r < 0) return fail(error, "av_frame_get_buffer", r);
+  if (r < 0) return av_fail(error, "av_frame_get_buffer", r);
 
   for (int i = 0; i < count; ++i) {
     r = av_frame_make_writable(frame.get());
-    if (r < 0) return fail(error, "av_frame_make_writable", r);
+    if (r < 0) return av_fail(error, "av_frame_make_writable", r);
     Picture pic = source.source_picture(first_frame + i);
     copy_plane(pic.y, pic.width, pic.height, frame->data[0], frame->linesize[0]);
     copy_plane(pic.u, pic.width / 2, pic.height / 2, frame->data[1], frame->linesize[1]);
@@ -123,13 +92,13 @@ bool encode_video_packets(const SyntheticChannel& source, int64_t first_frame, i
     frame->pict_type = i == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame->quality = ctx->global_quality;
     r = avcodec_send_frame(ctx.get(), frame.get());
-    if (r < 0) return fail(error, "avcodec_send_frame", r);
+    if (r < 0) return av_fail(error, "avcodec_send_frame", r);
     if (!drain(ctx.get(), pkt.get(), first_frame, out, error)) return false;
   }
   r = avcodec_send_frame(ctx.get(), nullptr);
-  if (r < 0) return fail(error, "avcodec_send_frame (flush)", r);
+  if (r < 0) return av_fail(error, "avcodec_send_frame (flush)", r);
   if (!drain(ctx.get(), pkt.get(), first_frame, out, error)) return false;
-  if (out->size() != static_cast<size_t>(count)) return fail(error, "encoder dropped pictures");
+  if (out->size() != static_cast<size_t>(count)) return av_fail(error, "encoder dropped pictures");
   return true;
 }
 
@@ -137,20 +106,20 @@ bool decode_video_packets(const std::vector<std::vector<uint8_t>>& pictures,
                           std::vector<Picture>* out, std::string* error) {
   out->clear();
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
-  if (codec == nullptr) return fail(error, "no MPEG-4 decoder");
+  if (codec == nullptr) return av_fail(error, "no MPEG-4 decoder");
   ContextPtr ctx(avcodec_alloc_context3(codec));
   FramePtr frame(av_frame_alloc());
   PacketPtr pkt(av_packet_alloc());
-  if (!ctx || !frame || !pkt) return fail(error, "out of memory");
+  if (!ctx || !frame || !pkt) return av_fail(error, "out of memory");
   ctx->thread_count = 1;
   int r = avcodec_open2(ctx.get(), codec, nullptr);
-  if (r < 0) return fail(error, "avcodec_open2", r);
+  if (r < 0) return av_fail(error, "avcodec_open2", r);
 
   auto take_frames = [&]() {
     for (;;) {
       int rr = avcodec_receive_frame(ctx.get(), frame.get());
       if (rr == AVERROR(EAGAIN) || rr == AVERROR_EOF) return true;
-      if (rr < 0) return fail(error, "avcodec_receive_frame", rr);
+      if (rr < 0) return av_fail(error, "avcodec_receive_frame", rr);
       Picture p;
       p.width = frame->width;
       p.height = frame->height;
@@ -171,11 +140,11 @@ bool decode_video_packets(const std::vector<std::vector<uint8_t>>& pictures,
     r = avcodec_send_packet(ctx.get(), pkt.get());
     pkt->data = nullptr;
     pkt->size = 0;
-    if (r < 0) return fail(error, "avcodec_send_packet", r);
+    if (r < 0) return av_fail(error, "avcodec_send_packet", r);
     if (!take_frames()) return false;
   }
   r = avcodec_send_packet(ctx.get(), nullptr);
-  if (r < 0) return fail(error, "avcodec_send_packet (flush)", r);
+  if (r < 0) return av_fail(error, "avcodec_send_packet (flush)", r);
   return take_frames();
 }
 
