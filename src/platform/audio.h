@@ -14,7 +14,15 @@
 //   alsa          ALSA's PCM "default"
 //   alsa:<pcm>    the ALSA PCM of that name ("null", "hw:0,0", "plughw:1", ...)
 //   unset/empty   ALSA's "default" when it opens, else none
-// Any other value counts as none.
+// Any other value counts as none ("wav:" and "alsa:" with nothing after the colon
+// included). null and wav: play on a running clock: a buffer begins when the one
+// before it ends, or when it is written if the device was idle, and is done
+// bytes / 16 ms later, so buffers follow one another without gaps or drift. An
+// ALSA device reports a buffer done once ALSA has played its last sample.
+//
+// A device fails when its output does (the sound device goes away, the WAV file
+// cannot be written): every buffer queued then is reported done without being
+// played further, and audio_write returns -1 from then on.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +53,8 @@ struct AudioDevice;  // opaque
 int audio_device_count();
 
 // Returns the device setting in its canonical form for messages and logs ("none",
-// "null", "wav:/tmp/out.wav", "alsa:default", ...), as VIRAZAV_AUDIO reads now.
+// "null", "wav:/tmp/out.wav", "alsa:default", ...), as VIRAZAV_AUDIO reads now;
+// the unset form gives "alsa:default" when that PCM opens now, else "none".
 std::string audio_device_name();
 
 // Opens the device that VIRAZAV_AUDIO names now for 8000 Hz mono 16-bit PCM, with
@@ -56,8 +65,9 @@ AudioDevice* audio_open(AudioCallback callback, void* user);
 // Queues `bytes` bytes of PCM (16-bit little-endian samples; an odd last byte is
 // ignored) behind the buffers already queued. The bytes are read in place, not
 // copied: they must stay valid and unchanged until the buffer is reported done.
-// A buffer of 0 bytes is reported done at once, in its turn. Returns 0, or -1
-// (nothing queued, no report) when the device has failed or is null.
+// A buffer of 0 bytes is reported done at once, in its turn. Never calls the
+// callback nor waits for it. Returns 0, or -1 (nothing queued, no report) when
+// the device has failed or is null, or `pcm` is null with bytes to read.
 int audio_write(AudioDevice* device, const void* pcm, size_t bytes);
 
 // Stops playing: every buffer still queued (the one being played included) is

@@ -76,12 +76,18 @@ int f_drive_geometry(DriveHandle d, DriveGeometry* g) {
 long f_drive_read(DriveHandle d, void* data, size_t n) {
   return hit(FaultKind::kDriveRead) ? -1 : system_ops().drive_read(d, data, n);
 }
+AudioDevice* f_audio_open(AudioCallback callback, void* user) {
+  return hit(FaultKind::kAudioOpen) ? nullptr : system_ops().audio_open(callback, user);
+}
+int f_audio_write(AudioDevice* device, const void* pcm, size_t bytes) {
+  return hit(FaultKind::kAudioWrite) ? -1 : system_ops().audio_write(device, pcm, bytes);
+}
 
 const Ops kFaultOps = {
-    f_net_startup,     f_tcp_socket, f_bind_any,       f_connect_ipv4,
-    f_set_nonblocking, f_send_bytes, f_recv_bytes,     f_file_open,
-    f_file_read,       f_file_write, f_alloc_zeroed,   f_free_space_kib,
-    f_file_seek,       f_drive_open, f_drive_geometry, f_drive_read,
+    f_net_startup,  f_tcp_socket,     f_bind_any,    f_connect_ipv4, f_set_nonblocking,
+    f_send_bytes,   f_recv_bytes,     f_file_open,   f_file_read,    f_file_write,
+    f_alloc_zeroed, f_free_space_kib, f_file_seek,   f_drive_open,   f_drive_geometry,
+    f_drive_read,   f_audio_open,     f_audio_write,
 };
 
 }  // namespace

@@ -25,6 +25,8 @@ enum class FaultKind {
   kDriveOpen,
   kDriveGeometry,
   kDriveRead,
+  kAudioOpen,
+  kAudioWrite,
   kCount
 };
 

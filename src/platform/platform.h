@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/audio.h"
+
 namespace virazav::platform {
 
 // ---- Sockets ------------------------------------------------------------------
@@ -255,6 +257,8 @@ struct Ops {
   DriveHandle (*drive_open)(int);
   int (*drive_geometry)(DriveHandle, DriveGeometry*);
   long (*drive_read)(DriveHandle, void*, size_t);
+  AudioDevice* (*audio_open)(AudioCallback, void*);
+  int (*audio_write)(AudioDevice*, const void*, size_t);
 };
 // The real operations.
 const Ops& system_ops();

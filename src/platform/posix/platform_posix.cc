@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/posix/audio_posix.h"
 #include "platform/posix/drive_posix.h"
 #include "platform/posix/file64_posix.h"
 #include "platform/posix/free_space_posix.h"
@@ -156,7 +157,7 @@ const Ops kSystemOps = {
     real_recv_bytes,        real_file_open,         real_file_read,
     real_file_write,        real_alloc_zeroed,      posix::real_free_space_kib,
     posix::real_file_seek,  posix::real_drive_open, posix::real_drive_geometry,
-    posix::real_drive_read,
+    posix::real_drive_read, posix::real_audio_open, posix::real_audio_write,
 };
 
 std::atomic<const Ops*> g_ops{&kSystemOps};
@@ -297,6 +298,12 @@ int drive_geometry(DriveHandle d, DriveGeometry* out) {
 }
 long drive_read(DriveHandle d, void* data, size_t n) {
   return d ? ops().drive_read(d, data, n) : -1;
+}
+AudioDevice* audio_open(AudioCallback callback, void* user) {
+  return ops().audio_open(callback, user);
+}
+int audio_write(AudioDevice* device, const void* pcm, size_t bytes) {
+  return device ? ops().audio_write(device, pcm, bytes) : -1;
 }
 void file_close(FileHandle f) {
   if (f) std::fclose(static_cast<FILE*>(f));
