@@ -13,6 +13,12 @@
  *   VIRAZAV_DRIVE_<L>  (L = C, D, E, F) the folder that stands for log drive L;
  *                      unset means the drive does not exist.  Log files go to
  *                      <root>/unit_/log/vexul_<weekday>.log.
+ *   VIRAZAV_AUDIO      the audio output device: "none"; "null" (plays 16,000
+ *                      bytes a second into nothing); "wav:<path>" (as null,
+ *                      and appends what it plays to a PCM WAV file, 8000 Hz
+ *                      mono 16-bit); "alsa" or "alsa:<pcm>" (ALSA's "default"
+ *                      or the PCM named).  Unset or empty: ALSA's "default"
+ *                      when it opens, else none; any other value: none.
  * The library writes its own files relative to the current folder with '/'
  * separators ("img/list%x.txt").  Messages that a desktop build shows in a box
  * go to the message sink (virazav_set_message_handler).

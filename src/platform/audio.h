@@ -73,7 +73,8 @@ int audio_write(AudioDevice* device, const void* pcm, size_t bytes);
 // Stops playing: every buffer still queued (the one being played included) is
 // dropped and reported done, in order, without further reading of its bytes.
 // Returns once the device reads none of them any more; the reports may still
-// be on their way. The device stays open and takes new buffers.
+// be on their way (it never waits for the callback, so it may be called while
+// holding a lock the callback takes). The device stays open and takes new buffers.
 void audio_reset(AudioDevice* device);
 
 // Resets the device, waits until every report is made, makes the kClose report,

@@ -91,6 +91,12 @@ void record(AudioEvent event, void* user) {
   r->changed.notify_all();
 }
 
+// Opens the device that `setting` names (read only at the open).
+AudioDevice* open_device(const std::string& setting, Reports* reports) {
+  AudioSetting scope(setting.c_str());
+  return audio_open(record, reports);
+}
+
 std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
@@ -195,13 +201,12 @@ TEST_F(AudioTest, UnsetOrEmptyMeansAlsaDefaultWhenItOpens) {
 }
 
 TEST_F(AudioTest, BadArgumentsAreRefused) {
-  AudioSetting setting("null");
   uint8_t pcm[4] = {};
   EXPECT_EQ(audio_write(nullptr, pcm, sizeof pcm), -1);
   audio_reset(nullptr);
   audio_close(nullptr);
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(audio_write(device, nullptr, 4), -1);
   audio_close(device);
@@ -209,9 +214,8 @@ TEST_F(AudioTest, BadArgumentsAreRefused) {
 }
 
 TEST_F(AudioTest, NullConsumesSixteenThousandBytesASecond) {
-  AudioSetting setting("null");
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
   // 25 buffers of 20 ms back to back: 0.5 s of sound.
   std::vector<uint8_t> pcm = pattern(320, 1);
@@ -224,20 +228,20 @@ TEST_F(AudioTest, NullConsumesSixteenThousandBytesASecond) {
   audio_close(device);
 }
 
-TEST_F(AudioTest, NullReportsInWriteOrderWhenEachBufferEnds) {
-  AudioSetting setting("null");
+TEST_F(AudioTest, NullReportsInWriteOrderEmptyBuffersIncludedWhenEachEnds) {
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
-  // 0.1 s, 0.3 s, 0.05 s, 0 s, 0.05 s: a buffer reported at its own length after
-  // its write, rather than after the ones before it, shows up as an early report.
-  const size_t sizes[] = {1600, 4800, 800, 0, 801};
-  const double ends[] = {0.1, 0.4, 0.45, 0.45, 0.5};
+  // 0.1 s, 0.3 s, 0.05 s, nothing (0 bytes, then a lone odd byte), 0.05 s: a buffer
+  // reported at its own length after its write, rather than after the ones before
+  // it, shows up as an early report.
+  const size_t sizes[] = {1600, 4800, 800, 0, 1, 801};
+  const double ends[] = {0.1, 0.4, 0.45, 0.45, 0.45, 0.5};
   std::vector<uint8_t> pcm = pattern(4800, 2);
   Clock::time_point start = Clock::now();
   for (size_t n : sizes) ASSERT_EQ(audio_write(device, pcm.data(), n), 0);
-  ASSERT_TRUE(reports.wait_done(5));
-  for (size_t i = 0; i < 5; ++i) {
+  ASSERT_TRUE(reports.wait_done(std::size(sizes)));
+  for (size_t i = 0; i < std::size(sizes); ++i) {
     double at = seconds_between(start, reports.done_at[i]);
     EXPECT_GE(at, ends[i] - 0.005) << "buffer " << i << " reported early";
     EXPECT_LE(at, ends[i] + 0.3) << "buffer " << i;
@@ -246,9 +250,8 @@ TEST_F(AudioTest, NullReportsInWriteOrderWhenEachBufferEnds) {
 }
 
 TEST_F(AudioTest, BufferAfterAnIdleGapStartsWhenWritten) {
-  AudioSetting setting("null");
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
   std::vector<uint8_t> pcm = pattern(1600, 3);
   ASSERT_EQ(audio_write(device, pcm.data(), pcm.size()), 0);
@@ -262,28 +265,9 @@ TEST_F(AudioTest, BufferAfterAnIdleGapStartsWhenWritten) {
   audio_close(device);
 }
 
-TEST_F(AudioTest, ZeroByteBufferIsReportedInItsTurn) {
-  AudioSetting setting("null");
-  Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
-  ASSERT_NE(device, nullptr);
-  std::vector<uint8_t> pcm = pattern(4800, 4);
-  Clock::time_point start = Clock::now();
-  ASSERT_EQ(audio_write(device, pcm.data(), 4800), 0);  // 0.3 s
-  ASSERT_EQ(audio_write(device, pcm.data(), 0), 0);
-  ASSERT_EQ(audio_write(device, pcm.data(), 1), 0);  // the odd byte alone: nothing to play
-  ASSERT_EQ(audio_write(device, pcm.data(), 1600), 0);
-  ASSERT_TRUE(reports.wait_done(4));
-  EXPECT_GE(seconds_between(start, reports.done_at[1]), 0.295);
-  EXPECT_GE(seconds_between(start, reports.done_at[2]), 0.295);
-  EXPECT_GE(seconds_between(reports.done_at[2], reports.done_at[3]), 0.095);
-  audio_close(device);
-}
-
 TEST_F(AudioTest, CloseReportsEveryBufferThenCloseOnTheClosingThread) {
-  AudioSetting setting("null");
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
   std::vector<uint8_t> pcm = pattern(8000, 5);  // 0.5 s each
   for (int i = 0; i < 3; ++i) ASSERT_EQ(audio_write(device, pcm.data(), pcm.size()), 0);
@@ -297,7 +281,6 @@ TEST_F(AudioTest, CloseReportsEveryBufferThenCloseOnTheClosingThread) {
 }
 
 TEST_F(AudioTest, CallbackMayTakeALockThatTheWriterHolds) {
-  AudioSetting setting("null");
   // A deadlock would hang the test; end it with a message instead.
   std::mutex watch_mutex;
   std::condition_variable watch_cv;
@@ -313,7 +296,7 @@ TEST_F(AudioTest, CallbackMayTakeALockThatTheWriterHolds) {
   std::mutex app;
   Reports reports;
   reports.on_done = [&] { std::lock_guard<std::mutex> hold(app); };
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
   std::vector<uint8_t> pcm = pattern(160, 6);  // 10 ms each
   {
@@ -339,7 +322,6 @@ TEST_F(AudioTest, CallbackMayTakeALockThatTheWriterHolds) {
 
 TEST_F(AudioTest, WavHoldsExactlyTheBytesPlayedAndIsValidAtEveryReport) {
   std::string file = path("out.wav");
-  AudioSetting setting(("wav:" + file).c_str());
   const size_t sizes[] = {800, 1203, 0, 402, 1000};
   std::vector<std::vector<uint8_t>> buffers;
   std::string expected;
@@ -354,7 +336,7 @@ TEST_F(AudioTest, WavHoldsExactlyTheBytesPlayedAndIsValidAtEveryReport) {
     EXPECT_EQ(data, expected.substr(0, data.size()));
     seen.push_back(data.size());
   };
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("wav:" + file, &reports);
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(wav_samples(file), "");
   for (const auto& b : buffers) ASSERT_EQ(audio_write(device, b.data(), b.size()), 0);
@@ -370,7 +352,6 @@ TEST_F(AudioTest, WavHoldsExactlyTheBytesPlayedAndIsValidAtEveryReport) {
 
 TEST_F(AudioTest, WavAppendsToItsOwnFormatAndReplacesAnythingElse) {
   std::string file = path("a.wav");
-  AudioSetting setting(("wav:" + file).c_str());
   std::vector<uint8_t> held = pattern(600, 7);
   std::vector<uint8_t> next = pattern(400, 8);
   struct Row {
@@ -395,7 +376,7 @@ TEST_F(AudioTest, WavAppendsToItsOwnFormatAndReplacesAnythingElse) {
     std::remove(file.c_str());
     if (!row.before.empty()) write_file(file, row.before);
     Reports reports;
-    AudioDevice* device = audio_open(record, &reports);
+    AudioDevice* device = open_device("wav:" + file, &reports);
     ASSERT_NE(device, nullptr) << row.what;
     ASSERT_EQ(audio_write(device, next.data(), next.size()), 0);
     ASSERT_TRUE(reports.wait_done(1)) << row.what;
@@ -406,9 +387,8 @@ TEST_F(AudioTest, WavAppendsToItsOwnFormatAndReplacesAnythingElse) {
 
 TEST_F(AudioTest, ResetDropsQueuedBuffersAndTheWavKeepsThePlayedPart) {
   std::string file = path("reset.wav");
-  AudioSetting setting(("wav:" + file).c_str());
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("wav:" + file, &reports);
   ASSERT_NE(device, nullptr);
   std::vector<std::vector<uint8_t>> buffers;
   for (int i = 0; i < 3; ++i) buffers.push_back(pattern(16000, static_cast<uint8_t>(20 + i)));
@@ -437,14 +417,9 @@ TEST_F(AudioTest, ResetDropsQueuedBuffersAndTheWavKeepsThePlayedPart) {
 }
 
 TEST_F(AudioTest, WavFileThatCannotBeWrittenFailsTheDevice) {
-  {
-    AudioSetting setting(("wav:" + path("no/such/folder.wav")).c_str());
-    Reports reports;
-    EXPECT_EQ(audio_open(record, &reports), nullptr);
-  }
-  AudioSetting setting(("wav:" + path("fail.wav")).c_str());
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  EXPECT_EQ(open_device("wav:" + path("no/such/folder.wav"), &reports), nullptr);
+  AudioDevice* device = open_device("wav:" + path("fail.wav"), &reports);
   ASSERT_NE(device, nullptr);
   fault_arm(FaultKind::kFileWrite, 1, true);
   std::vector<uint8_t> pcm = pattern(160, 9);
@@ -460,14 +435,9 @@ TEST_F(AudioTest, WavFileThatCannotBeWrittenFailsTheDevice) {
 }
 
 TEST_F(AudioTest, AlsaNullPcmPlaysAndReportsEveryBuffer) {
-  {
-    AudioSetting setting("alsa:no_such_pcm_name");
-    Reports reports;
-    EXPECT_EQ(audio_open(record, &reports), nullptr);
-  }
-  AudioSetting setting("alsa:null");
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  EXPECT_EQ(open_device("alsa:no_such_pcm_name", &reports), nullptr);
+  AudioDevice* device = open_device("alsa:null", &reports);
   ASSERT_NE(device, nullptr);
   std::vector<uint8_t> pcm = pattern(8192, 11);
   for (size_t n : {size_t{8192}, size_t{0}, size_t{1600}, size_t{3}, size_t{8192}})
@@ -493,9 +463,8 @@ TEST_F(AudioTest, AlsaReportsEachBufferOnceItHasPlayed) {
                    "pcm.vzclock { type vzclock }\n");
   // ALSA reads its configuration afresh when the path changes, here and on return.
   EnvSetting alsa_conf("ALSA_CONFIG_PATH", conf.c_str());
-  AudioSetting setting("alsa:vzclock");
   Reports reports;
-  AudioDevice* device = audio_open(record, &reports);
+  AudioDevice* device = open_device("alsa:vzclock", &reports);
   ASSERT_NE(device, nullptr);
   std::vector<uint8_t> pcm = pattern(16000, 13);
 
@@ -533,11 +502,10 @@ TEST_F(AudioTest, AlsaReportsEachBufferOnceItHasPlayed) {
 #endif
 
 TEST_F(AudioTest, FaultSeamFailsOpenAndWrite) {
-  AudioSetting setting("null");
   Reports reports;
   fault_arm(FaultKind::kAudioOpen, 1);
-  EXPECT_EQ(audio_open(record, &reports), nullptr);
-  AudioDevice* device = audio_open(record, &reports);
+  EXPECT_EQ(open_device("null", &reports), nullptr);
+  AudioDevice* device = open_device("null", &reports);
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(fault_calls(FaultKind::kAudioOpen), 2);
 

@@ -1,7 +1,7 @@
 // The PCM WAV file that the wav audio device appends what it plays to: a 44-byte
 // header (RIFF/WAVE, a 16-byte fmt chunk of PCM, 1 channel, 8000 Hz, 16 bits, then
 // the data chunk) followed by the samples, with both sizes kept valid after every
-// append.
+// append (docs/formats/wav-output.md).
 #pragma once
 
 #include <cstddef>
