@@ -83,11 +83,18 @@ int f_audio_write(AudioDevice* device, const void* pcm, size_t bytes) {
   return hit(FaultKind::kAudioWrite) ? -1 : system_ops().audio_write(device, pcm, bytes);
 }
 
+Socket f_udp_socket() {
+  return hit_socket(FaultKind::kUdpSocket) ? kInvalidSocket : system_ops().udp_socket();
+}
+long f_recv_from(Socket s, void* d, size_t n, uint32_t* from) {
+  return hit_socket(FaultKind::kRecvFrom) ? -1 : system_ops().recv_from(s, d, n, from);
+}
+
 const Ops kFaultOps = {
     f_net_startup,  f_tcp_socket,     f_bind_any,    f_connect_ipv4, f_set_nonblocking,
     f_send_bytes,   f_recv_bytes,     f_file_open,   f_file_read,    f_file_write,
     f_alloc_zeroed, f_free_space_kib, f_file_seek,   f_drive_open,   f_drive_geometry,
-    f_drive_read,   f_audio_open,     f_audio_write,
+    f_drive_read,   f_audio_open,     f_audio_write, f_udp_socket,   f_recv_from,
 };
 
 }  // namespace

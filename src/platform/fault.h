@@ -27,6 +27,8 @@ enum class FaultKind {
   kDriveRead,
   kAudioOpen,
   kAudioWrite,
+  kUdpSocket,
+  kRecvFrom,
   kCount
 };
 

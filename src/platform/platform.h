@@ -68,6 +68,57 @@ void set_last_socket_error(int wsa_error);
 // byte order as it lies in memory, or 0xFFFFFFFF when the text is not one.
 uint32_t system_inet_addr(const char* text);
 
+// ---- UDP reception -------------------------------------------------------------
+// Creates a UDP socket (blocking). Returns kInvalidSocket on failure and sets the
+// thread's last socket error.
+Socket udp_socket();
+// Binds to any local address at `port` (0: any port). Returns 0 or -1.
+int bind_port(Socket s, uint16_t port);
+// Sets SO_REUSEADDR. Returns 0 or -1.
+int set_reuse_address(Socket s, bool on);
+// Joins the IPv4 multicast group (network byte order in memory, as parsed) on any
+// interface. Returns 0 or -1 (a unicast address fails).
+int join_multicast(Socket s, uint32_t group);
+// Sets IP_MULTICAST_LOOP. Returns 0 or -1.
+int set_multicast_loop(Socket s, bool on);
+// Asks for a receive buffer of `bytes` and reads back what the kernel granted.
+// When the kernel caps the request (net.core.rmem_max) and the process may lift
+// the cap, the request is forced. Stores in *granted (may be null) the size as
+// the kernel reports it, which on Linux counts its bookkeeping too and so is
+// twice the payload room it set aside. Returns 0 when the granted room reaches
+// the request, 1 when it is smaller, -1 when the size cannot be set or read.
+int set_receive_buffer(Socket s, int bytes, int* granted);
+// Receives one datagram of at most n bytes (a longer one is cut) and stores the
+// sender's IPv4 address (network byte order in memory) in *from (may be null).
+// Returns the datagram's length, or -1 (last error set; nothing waiting on a
+// non-blocking socket reports kWsaWouldBlock).
+long recv_from(Socket s, void* data, size_t n, uint32_t* from);
+// The dotted-decimal text "%d.%d.%d.%d" of an address in network byte order.
+std::string dotted_text(uint32_t address);
+
+// A wake-up a thread can wait on together with a socket: wake() from any thread
+// makes the waiter return at once until clear() is called. Construction never
+// fails; a Waker whose descriptor could not be made wakes its waiter every
+// millisecond instead.
+class Waker {
+ public:
+  Waker();
+  ~Waker();
+  Waker(const Waker&) = delete;
+  Waker& operator=(const Waker&) = delete;
+  void wake();
+  void clear();
+  int descriptor() const { return fd_; }
+
+ private:
+  int fd_;
+};
+// Waits up to timeout_ms (negative: without a bound) until the socket is readable
+// or the waker was woken; kInvalidSocket waits for the waker alone. Returns 2 when
+// woken (whether or not the socket is readable too), 1 when the socket is
+// readable, 0 on time-out, -1 on failure.
+int wait_readable_or_woken(Socket s, const Waker& waker, int timeout_ms);
+
 // ---- Clock, sleep ---------------------------------------------------------------
 // Milliseconds of a monotonic clock; wraps like a 32-bit tick count.
 uint32_t tick_ms();
@@ -84,22 +135,24 @@ struct LocalTime {
 LocalTime local_time_now();
 
 // ---- Large buffers ----------------------------------------------------------------
-// Allocates n zero-filled bytes. Returns nullptr on failure.
+// Allocates n zero-filled bytes. Returns nullptr on failure. Large buffers are
+// mapped straight from the system, so their pages cost nothing until touched.
 void* alloc_zeroed(size_t n);
-void free_buffer(void* p);
+// Frees a buffer of alloc_zeroed; n is the size it was allocated with.
+void free_buffer(void* p, size_t n);
 
 // Owner of a zero-filled buffer from alloc_zeroed.
 class Buffer {
  public:
   Buffer() = default;
   explicit Buffer(size_t n) : data_(static_cast<uint8_t*>(alloc_zeroed(n))), size_(data_ ? n : 0) {}
-  ~Buffer() { free_buffer(data_); }
+  ~Buffer() { free_buffer(data_, size_); }
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
   Buffer(Buffer&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
   Buffer& operator=(Buffer&& o) noexcept {
     if (this != &o) {
-      free_buffer(data_);
+      free_buffer(data_, size_);
       data_ = o.data_, size_ = o.size_;
       o.data_ = nullptr, o.size_ = 0;
     }
@@ -259,6 +312,8 @@ struct Ops {
   long (*drive_read)(DriveHandle, void*, size_t);
   AudioDevice* (*audio_open)(AudioCallback, void*);
   int (*audio_write)(AudioDevice*, const void*, size_t);
+  Socket (*udp_socket)();
+  long (*recv_from)(Socket, void*, size_t, uint32_t*);
 };
 // The real operations.
 const Ops& system_ops();

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -22,46 +23,15 @@
 #include "platform/posix/drive_posix.h"
 #include "platform/posix/file64_posix.h"
 #include "platform/posix/free_space_posix.h"
+#include "platform/posix/udp_posix.h"
 
 namespace virazav::platform {
 namespace {
 
 thread_local int t_last_socket_error = 0;
 
-// errno → Winsock number: one line per case, an explicit default.
-int wsa_from_errno(int e) {
-  switch (e) {
-    case EWOULDBLOCK:
-      return kWsaWouldBlock;
-#if EAGAIN != EWOULDBLOCK
-    case EAGAIN:
-      return kWsaWouldBlock;
-#endif
-    case EINPROGRESS:
-      return kWsaWouldBlock;
-    case ECONNRESET:
-      return kWsaConnReset;
-    case EPIPE:
-      return kWsaConnReset;
-    case ECONNABORTED:
-      return kWsaConnAborted;
-    case ENOTCONN:
-      return kWsaNotConnected;
-    case ETIMEDOUT:
-      return kWsaTimedOut;
-    case ECONNREFUSED:
-      return kWsaConnRefused;
-    case EHOSTUNREACH:
-      return kWsaHostUnreachable;
-    case ENETUNREACH:
-      return kWsaHostUnreachable;
-    default:
-      return kWsaOther;
-  }
-}
-
 void set_error_from_errno() {
-  t_last_socket_error = wsa_from_errno(errno);
+  t_last_socket_error = posix::wsa_from_errno(errno);
 }
 
 int real_net_startup() {
@@ -147,7 +117,32 @@ int real_file_write(FileHandle f, const void* data, size_t n) {
   return std::fwrite(data, 1, n, static_cast<FILE*>(f)) == n ? 0 : -1;
 }
 
+// Buffers from this size on are mapped from the system: their pages are zero
+// until touched, where calloc would clear memory the heap reuses, and a
+// session that allocates and frees tens of MiB would pay for clearing all of
+// it every time. Under the address sanitizer every buffer comes from calloc,
+// so that its bounds are watched.
+#if defined(__SANITIZE_ADDRESS__)
+#define VZ_MAP_LARGE_BUFFERS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VZ_MAP_LARGE_BUFFERS 0
+#endif
+#endif
+#ifndef VZ_MAP_LARGE_BUFFERS
+#define VZ_MAP_LARGE_BUFFERS 1
+#endif
+constexpr size_t kMapThreshold = 128 * 1024;
+
+bool mapped_size(size_t n) {
+  return VZ_MAP_LARGE_BUFFERS && n >= kMapThreshold;
+}
+
 void* real_alloc_zeroed(size_t n) {
+  if (mapped_size(n)) {
+    void* p = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+  }
   return std::calloc(n == 0 ? 1 : n, 1);
 }
 
@@ -158,6 +153,7 @@ const Ops kSystemOps = {
     real_file_write,        real_alloc_zeroed,      posix::real_free_space_kib,
     posix::real_file_seek,  posix::real_drive_open, posix::real_drive_geometry,
     posix::real_drive_read, posix::real_audio_open, posix::real_audio_write,
+    posix::real_udp_socket, posix::real_recv_from,
 };
 
 std::atomic<const Ops*> g_ops{&kSystemOps};
@@ -205,6 +201,12 @@ void net_cleanup() {
 
 Socket tcp_socket() {
   return ops().tcp_socket();
+}
+Socket udp_socket() {
+  return ops().udp_socket();
+}
+long recv_from(Socket s, void* data, size_t n, uint32_t* from) {
+  return ops().recv_from(s, data, n, from);
 }
 int bind_any(Socket s) {
   return ops().bind_any(s);
@@ -274,8 +276,13 @@ void* alloc_zeroed(size_t n) {
 int free_space_kib(const std::string& dir, uint64_t* kib) {
   return kib ? ops().free_space_kib(dir, kib) : -1;
 }
-void free_buffer(void* p) {
-  std::free(p);
+void free_buffer(void* p, size_t n) {
+  if (p == nullptr) return;
+  if (mapped_size(n)) {
+    ::munmap(p, n);
+  } else {
+    std::free(p);
+  }
 }
 
 FileHandle file_open(const std::string& path, OpenMode mode) {
@@ -366,3 +373,39 @@ void trace(const char* text) {
 }
 
 }  // namespace virazav::platform
+
+namespace virazav::platform::posix {
+
+// errno → Winsock number: one line per case, an explicit default.
+int wsa_from_errno(int e) {
+  switch (e) {
+    case EWOULDBLOCK:
+      return kWsaWouldBlock;
+#if EAGAIN != EWOULDBLOCK
+    case EAGAIN:
+      return kWsaWouldBlock;
+#endif
+    case EINPROGRESS:
+      return kWsaWouldBlock;
+    case ECONNRESET:
+      return kWsaConnReset;
+    case EPIPE:
+      return kWsaConnReset;
+    case ECONNABORTED:
+      return kWsaConnAborted;
+    case ENOTCONN:
+      return kWsaNotConnected;
+    case ETIMEDOUT:
+      return kWsaTimedOut;
+    case ECONNREFUSED:
+      return kWsaConnRefused;
+    case EHOSTUNREACH:
+      return kWsaHostUnreachable;
+    case ENETUNREACH:
+      return kWsaHostUnreachable;
+    default:
+      return kWsaOther;
+  }
+}
+
+}  // namespace virazav::platform::posix
