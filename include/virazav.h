@@ -316,6 +316,205 @@ VIRAZAV_API int VIRAZAV_CALL kora_nvc_set(int slot, uint32_t a, uint32_t b, uint
  * Blocks for the file read and the whole upload. */
 VIRAZAV_API int VIRAZAV_CALL kora_update(int slot, const char* file_name, int kind) VIRAZAV_NOEXCEPT;
 
+/* ---- Live stream ------------------------------------------------------------------ */
+
+/* A recorder sends its live stream as UDP datagrams (an 8-byte fragment header
+ * and a payload each; docs/formats/live-stream.md) carrying blocks of four
+ * types: MPEG-4 video of video set 0 and of video set 1, and IMA ADPCM sound of
+ * live ring 0 and live ring 1.  A session has two receive threads: thread 0 on
+ * the port base, thread 1 on the port base + 1 (both on port 50000 when the
+ * base is 0 or less).  They reassemble the blocks and file each complete video
+ * block in the slot of its set and channel, and each audio block in its ring,
+ * where the selected channel's sound is decoded and queued for the output
+ * device.  Typical use: decode_init, kora_connect, kora_udp_connect,
+ * kora_udp_count (start), kora_udp_rx_start, then kora_udp_rx for pictures,
+ * wave_play_ctrl for sound and kora_udp_rxstatus for status, then
+ * kora_udp_count (stop) and kora_udp_close.  Channels are 0..15, sets 0 and 1.
+ *
+ * Guards beyond the recorder's layout: a fragment whose payload would not fit
+ * at index x stride in its buffer (1 MiB staging, 512 KiB video slot, 256 KiB
+ * audio slot), or a fragment 0 too short to hold the block type, is dropped
+ * without being counted towards its block; a staged video block longer than
+ * its slot (length field + 28 bytes), or a staged audio block longer than its
+ * slot, is dropped whole; a display-channel block whose records (length field
+ * + 72 bytes from offset 128) do not fit the display buffer is filed without a
+ * group; the group walk stops before a record that lies outside the copy; the
+ * audio walk stops at a sub-block beyond the slot.  A staged audio block is
+ * copied as far as its fragments reached (its length field describes only its
+ * first sub-block).  Nothing is read or written outside a buffer.
+ *
+ * Environment: VIRAZAV_LIVE_RCVBUF (read at each receive thread start) is the
+ * receive buffer each socket asks for, in bytes (default 4194304).  The kernel
+ * caps it at net.core.rmem_max unless the process may lift the cap; the size
+ * granted is written to the thread's log. */
+
+/* kora_udp_connect: opens the live session.
+ *   address:  the multicast group to join, as dotted text (at most 15
+ *             characters are kept; NULL or a unicast address joins nothing,
+ *             and datagrams sent to the ports arrive anyway).
+ *   port:     the port base.
+ *   reserved: not used.
+ * Allocates the slot, ring and display buffers (a failed allocation leaves that
+ * buffer absent, and blocks for it are dropped) and starts the two receive
+ * threads: thread 0 idles until kora_udp_rx_start, thread 1 receives at once.
+ * Each thread writes its log to "img/log<t>.txt" when the folder "img" exists:
+ * "thread_flg t t", "MULTI JOIN <address> <base + t>", "RCVBUF asked <n>
+ * granted <m>", and "thread out t" at its end.  A second kora_udp_connect while
+ * a session is open closes it first (as kora_udp_close does).
+ * Returns 0. Blocks until both threads run. One caller at a time. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_connect(const char* address, int port, int reserved) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_close: ends the live session.
+ * Stops both receive threads (each within milliseconds of the request), waits
+ * until the audio rings are empty (at most 10 s; a ring that does not empty is
+ * given up, its playing buffers stopped), and frees every buffer of the
+ * session.  The expected sender and the display channel survive it; the audio
+ * output thread keeps running (wave_play_ctrl(0) stops it).
+ * Returns 0. Blocks as described. One caller at a time. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_close(void) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_rx_start: accepts datagrams from the recorder at a.b.c.d.
+ *   a, b, c, d: the sender's address bytes, 0..255 each (a value outside makes
+ *               an address no sender has, so nothing is accepted).
+ * Sets the expected sender of both threads and lets thread 0 receive.  Before
+ * the first call no datagram is accepted.  Called before kora_udp_connect it
+ * only records the values (the connect idles thread 0 again).
+ * Returns 0. Does not block. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_rx_start(int a, int b, int c, int d) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_rx_stop: thread 0 stops reading (its socket keeps what arrives, up
+ * to the receive buffer, for the next start); thread 1 goes on.
+ * Returns 0. Does not block. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_rx_stop(void) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_count: asks the recorder to start or stop sending.
+ *   slot:  a connected slot (0..15).
+ *   down:  0 sends "UDPup %02d %02d" (value, audio), otherwise "UDPdown ...".
+ *   value, audio: passed to the recorder (two decimal digits at least).
+ * On success the audio switch becomes `audio`: sound blocks are decoded and
+ * queued only while it is not 0.
+ * Returns the reply's third token read as hexadecimal, or -127, -10200, the
+ * negative receive code (-10035 no reply within 10 s, -10101 the recorder
+ * closed the connection), -10500, -10501.  Blocks up to 10 s. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_count(int slot, int down, int value, int audio) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_dispmode: chooses the display channel ("UDPdispmode %02X %02X 00").
+ *   slot:    a connected slot.
+ *   display: 0 for none, else channel + 1: the channel whose video blocks of
+ *            either set are also unpacked into a group of up to 20 pictures
+ *            that kora_udp_rx plays at their own pace.
+ *   mode:    passed to the recorder.
+ * The display channel changes before anything is sent, so it changes even when
+ * the command fails.  Returns as kora_udp_count. Blocks up to 10 s. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_dispmode(int slot, int display, int mode) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_rx: the newest picture of a channel as a bitmap file.
+ *   channel: 0..15 (anything else returns 0).
+ *   set:     0, or any other value for set 1.
+ * When the channel's slot holds a new block, decodes its first picture (which
+ * must carry its sequence headers) and writes it to "img/serv<set><ch>.jpg"
+ * (the set as passed, the channel in two digits; a 24-bit bitmap despite the
+ * name, the bottom 8 rows left out), and returns 1 whether or not a picture
+ * came out.  Otherwise, for the display channel, decodes in order every
+ * picture of its group that is due (due times from the pictures' time stamps,
+ * counted from when the group's first picture was shown), writes the last
+ * one, and returns 1 when one was shown.  Returns 0 when nothing was new.
+ * Needs decode_init for pictures (without it, blocks are consumed and no file
+ * is written).  Call it often enough for the pace wanted; it has no timer.
+ * Any thread; calls on several threads are serialised.  Blocks for a decode. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_rx(int channel, int set) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_rxtime: the time of a set's last completed block.
+ *   set: 0, or any other value for set 1.
+ *   out: out, 6 bytes: the 32-bit time value, then the 16-bit time word, both
+ *        little-endian as in the block header; NULL writes nothing.
+ * Does not block. */
+VIRAZAV_API void VIRAZAV_CALL kora_udp_rxtime(int set, unsigned char* out) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_rxstatus: the status of the last blocks.
+ *   set = -1: clears both no-audio marks and writes nothing.
+ *   set = 0:  *channel = the last video channel, *status and *statusWord those
+ *             of set 0's last block, *ptz1..3 the last video channel's PTZ
+ *             values.
+ *   other:    *channel, and *status and *statusWord of set 1 (the PTZ outputs
+ *             are not written).
+ *   Then *status gets bit 0x10 while ring 0's no-audio mark is set, 0x20 for
+ *   ring 1's.  Any output pointer may be NULL (nothing written there).
+ * Values are read without a lock: two of them may come from different blocks.
+ * Does not block. */
+VIRAZAV_API void VIRAZAV_CALL kora_udp_rxstatus(int set, unsigned char* status, unsigned char* channel,
+                                                uint16_t* statusWord, uint16_t* ptz1, uint16_t* ptz2,
+                                                uint16_t* ptz3) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_ptzstatus: a channel's three PTZ values (from its last set-0 block),
+ * then sets its third value to 0.
+ *   channel: 0..15 (anything else writes nothing).  Outputs may be NULL.
+ * Does not block. */
+VIRAZAV_API void VIRAZAV_CALL kora_udp_ptzstatus(int channel, uint16_t* ptz1, uint16_t* ptz2,
+                                                 uint16_t* ptz3) VIRAZAV_NOEXCEPT;
+
+/* ---- Audio output ------------------------------------------------------------------- */
+
+/* One audio output thread plays 8000 Hz mono 16-bit sound through the output
+ * device that VIRAZAV_AUDIO names (read when the thread looks for a device):
+ * "none", "null" (consumes 16,000 bytes a second), "wav:<path>" (as null, and
+ * appends what it plays to that WAV file), "alsa" or "alsa:<pcm>"; unset: ALSA's
+ * default device when it opens, else none.  Once a thread has found no device,
+ * later threads do not look again.  The wave mode chooses what it plays: 1
+ * live ring 0, 2 live ring 1, 3 the downloaded-data player's playback ring.  On
+ * every change to 1 or 2 it first waits until three blocks are queued ahead
+ * (at most 10 s, not at all while the audio switch is 0). */
+
+/* wave_play_ctrl: sets the wave mode.
+ *   mode: 0 stops the output thread; 1, 2, 3 as above; other values idle it.
+ * From 0 to another mode: starts the thread and waits until it has its device
+ * (at most 5 s; at once when there is none).  To 0: waits until the thread has
+ * drained (at most 30 ms), stopped and closed the device, and set every ring
+ * index to 0 (at most 5 s).  Between non-zero modes only the mode changes.
+ * Returns mode. One caller at a time. */
+VIRAZAV_API int VIRAZAV_CALL wave_play_ctrl(int mode) VIRAZAV_NOEXCEPT;
+
+/* wave_play_ch: selects the audio channel of both live rings (ring 1's is
+ * also the downloaded-data player's).
+ *   kind: 0 or 1 (it does not choose a ring); channel: 0..3.  Other values
+ *         change nothing.
+ * Does not block. */
+VIRAZAV_API void VIRAZAV_CALL wave_play_ch(int kind, int channel) VIRAZAV_NOEXCEPT;
+
+/* kora_udp_wave: saves the newest sound block of a live ring to a file.
+ *   reserved: not used.  set: 0 for ring 0, any other value for ring 1.
+ *   path:     the file to create (truncated when it exists).
+ * The block is the newest one still waiting to be heard (queued or playing),
+ * searching back from the ring's write index; it qualifies when its 6 time
+ * bytes (header bytes 8..13, compared byte by byte in stored order) are later
+ * than those of the block last saved from ring 0, or differ from them for ring
+ * 1.  Writes its length field's count of bytes from block offset 28 (at most
+ * to the end of the slot) and remembers its time.  The block is read, not
+ * taken: it plays as ever.
+ * Returns the number of bytes written, or 0 (nothing qualifies, or the file
+ * cannot be written; the time is remembered even then).  Blocks for the write. */
+VIRAZAV_API int VIRAZAV_CALL kora_udp_wave(int reserved, int set, const char* path) VIRAZAV_NOEXCEPT;
+
+/* virazav_live_statistics: counters of live reception since the process
+ * started, for programs that show how reception goes.
+ *   out: out; NULL returns -1.
+ * Returns 0. Does not block; any thread. */
+typedef struct virazav_live_stats {
+  uint64_t datagrams;         /* datagrams read from the sockets */
+  uint64_t bytes;             /* their bytes */
+  uint64_t ignored;           /* 8 bytes or fewer, another sender, stream number above 1 */
+  uint64_t late_fragments;    /* fragments of a block already abandoned */
+  uint64_t dropped_fragments; /* fragments that would not fit their buffer */
+  uint64_t blocks_completed;  /* blocks complete and filed */
+  uint64_t video_blocks;      /* of them, video blocks */
+  uint64_t audio_blocks;      /* of them, audio blocks */
+  uint64_t blocks_abandoned;  /* blocks left unfinished when the next one began */
+  uint64_t fragments_missing; /* fragments those blocks lacked */
+  uint64_t blocks_dropped;    /* complete blocks with nowhere to go */
+  uint64_t pictures;          /* kora_udp_rx calls that returned 1 */
+} virazav_live_stats;
+VIRAZAV_API int VIRAZAV_CALL virazav_live_statistics(virazav_live_stats* out) VIRAZAV_NOEXCEPT;
+
 /* ---- Recorded data download ----------------------------------------------------- */
 /* (section: download) */
 
