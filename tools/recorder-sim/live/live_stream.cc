@@ -247,6 +247,10 @@ class LiveStream::Impl::Sender {
   void queue_block(LiveBlockRecord record, std::vector<uint8_t> block, int port_index,
                    uint8_t stream, std::deque<Outgoing>* queue);
   bool send(const Outgoing& o);
+  // Sends the first datagram of the queue and accounts for it.
+  void send_next(std::deque<Outgoing>* queue);
+  // Sends the whole queue, in order, unless the stream stops.
+  void flush(std::deque<Outgoing>* queue);
   void sent(const Outgoing& o);
   uint32_t time_value(int64_t due_ms) const;
 
@@ -526,6 +530,18 @@ bool LiveStream::Impl::Sender::send(const Outgoing& o) {
   }
 }
 
+void LiveStream::Impl::Sender::send_next(std::deque<Outgoing>* queue) {
+  Outgoing o = std::move(queue->front());
+  queue->pop_front();
+  bool ok = send(o);
+  impl_->count_datagram(o.bytes.size(), ok);
+  sent(o);
+}
+
+void LiveStream::Impl::Sender::flush(std::deque<Outgoing>* queue) {
+  while (!queue->empty() && !stopping()) send_next(queue);
+}
+
 void LiveStream::Impl::Sender::sent(const Outgoing& o) {
   auto it = pending_.find(o.serial);
   if (it == pending_.end()) return;
@@ -552,24 +568,21 @@ void LiveStream::Impl::Sender::run() {
     const int64_t adue = audio_due();
     // In burst mode the media clock jumps to the next block due; otherwise it is real time.
     const int64_t media_now = s_.options.burst ? std::min(vdue, adue) : ms_between(t0_, now);
-    if (video_queue_.empty() && vdue != kNever && vdue <= media_now) produce_video(media_now);
-    if (audio_queue_.empty() && adue != kNever && adue <= media_now) produce_audio();
-
-    // Audio goes ahead of video, so that when the sending is paced an audio block that
-    // falls due goes out in the middle of a long video block.
-    while (!stopping() && (!audio_queue_.empty() || !video_queue_.empty())) {
-      if (paced && Clock::now() < next_send_) break;
-      auto& queue = audio_queue_.empty() ? video_queue_ : audio_queue_;
-      Outgoing o = std::move(queue.front());
-      queue.pop_front();
-      bool ok = send(o);
-      impl_->count_datagram(o.bytes.size(), ok);
-      sent(o);
-      if (paced) {
-        // An idle stretch does not earn a burst afterwards.
-        next_send_ = std::max(next_send_, Clock::now() - period) + period;
-        break;
-      }
+    if (video_queue_.empty() && vdue != kNever && vdue <= media_now) {
+      produce_video(media_now);
+      if (!paced) flush(&video_queue_);
+    }
+    if (audio_queue_.empty() && adue != kNever && adue <= media_now) {
+      produce_audio();
+      if (!paced) flush(&audio_queue_);
+    }
+    // Paced, one datagram at a time, audio ahead of video: an audio block that falls due
+    // goes out in the middle of a long video block.
+    if (paced && !stopping() && (!audio_queue_.empty() || !video_queue_.empty()) &&
+        Clock::now() >= next_send_) {
+      send_next(audio_queue_.empty() ? &video_queue_ : &audio_queue_);
+      // An idle stretch does not earn a burst afterwards.
+      next_send_ = std::max(next_send_, Clock::now() - period) + period;
     }
     if (stopping()) break;
 
