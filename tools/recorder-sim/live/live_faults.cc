@@ -208,31 +208,23 @@ void apply_live_datagram_faults(const std::vector<LiveFault>& faults,
                               list.front().bytes.begin() + kLiveFragmentHeader);
   header[kLiveFragmentIndexOffset] = 0;
 
-  if (const LiveFault* f = find_kind(faults, LiveFaultKind::kDrop)) {
-    int index = resolve_fragment(f->fragment, count);
-    int at = find_fragment(list, index);
-    if (at >= 0) {
-      list.erase(list.begin() + at);
-      applied->push_back({f->kind, index, 0});
+  // Drop, duplicate and hold back each act on one fragment of the cut block.
+  for (LiveFaultKind kind :
+       {LiveFaultKind::kDrop, LiveFaultKind::kDuplicate, LiveFaultKind::kLateFragment}) {
+    const LiveFault* f = find_kind(faults, kind);
+    if (f == nullptr) continue;
+    const int index = resolve_fragment(f->fragment, count);
+    const int at = find_fragment(list, index);
+    if (at < 0) continue;
+    auto it = list.begin() + at;
+    if (kind == LiveFaultKind::kDuplicate) {
+      LiveDatagram copy = *it;
+      list.insert(it + 1, std::move(copy));
+    } else {
+      if (kind == LiveFaultKind::kLateFragment) *held = std::move(*it);
+      list.erase(it);
     }
-  }
-  if (const LiveFault* f = find_kind(faults, LiveFaultKind::kDuplicate)) {
-    int index = resolve_fragment(f->fragment, count);
-    int at = find_fragment(list, index);
-    if (at >= 0) {
-      LiveDatagram copy = list[static_cast<size_t>(at)];
-      list.insert(list.begin() + at + 1, std::move(copy));
-      applied->push_back({f->kind, index, 0});
-    }
-  }
-  if (const LiveFault* f = find_kind(faults, LiveFaultKind::kLateFragment)) {
-    int index = resolve_fragment(f->fragment, count);
-    int at = find_fragment(list, index);
-    if (at >= 0) {
-      *held = std::move(list[static_cast<size_t>(at)]);
-      list.erase(list.begin() + at);
-      applied->push_back({f->kind, index, 0});
-    }
+    applied->push_back({kind, index, 0});
   }
   if (const LiveFault* f = find_kind(faults, LiveFaultKind::kReorder); f && list.size() >= 2) {
     if (f->value == 1) {
