@@ -29,7 +29,7 @@ constexpr std::string_view kServeUsage =
     "                              [--live-port P] [--live-group ADDR] [--live-stride N]\n"
     "                              [--live-fps N] [--live-size WxH] [--live-channels MASK]\n"
     "                              [--live-audio MASK] [--live-burst] [--live-pace N]\n"
-    "                              [--live-faults SPEC]\n"
+    "                              [--live-faults LIST]\n"
     "\n"
     "Serves the recorder's command protocol on IPv4 address A: login ports 5001, 5003, ..., "
     "5031\n"
@@ -52,7 +52,7 @@ constexpr std::string_view kServeUsage =
     "  --live-audio M       audio channel mask 0..F, hexadecimal (default F; 0: no audio)\n"
     "  --live-burst         send as fast as the socket takes it, not in real time\n"
     "  --live-pace N        send at most N datagrams a second\n"
-    "  --live-faults SPEC   live faults: name:type:N[:param] entries separated by ','\n"
+    "  --live-faults LIST   live faults: name:type:N[:param] entries separated by ','\n"
     "                       name reorder, duplicate, drop, late, foreign, stride, length,\n"
     "                       short, stream2, type7; type v0, v1, a0, a1 or any; N: every Nth\n"
     "                       block of that type (see docs/formats/live-stream.md)\n";
