@@ -51,6 +51,10 @@ const std::vector<CommandForm>& command_forms() {
       // The download (media/download_server.cc): twelve decimal fields, and none.
       {"SendDataF", std::vector<Field>(12, kDec2)},
       {"SendDataN", {}},
+      // The live stream (live/live_commands.cc).
+      {"UDPup", {kDec2, kDec2}},
+      {"UDPdown", {kDec2, kDec2}},
+      {"UDPdispmode", {kHex2, kHex2, kHex2}},
   };
   return forms;
 }
@@ -239,6 +243,10 @@ std::string State::clock_text() const {
                 static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
                 static_cast<int>(secs % 60));
   return buf;
+}
+
+int64_t State::clock_since_2000() const {
+  return host_seconds() + clock_offset - civil_seconds(2000, 1, 1, 0, 0, 0);
 }
 
 bool State::set_clock(std::string_view date, std::string_view time) {

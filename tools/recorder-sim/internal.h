@@ -153,6 +153,8 @@ struct State {
 
   State();  // the defaults of a recorder fresh from the factory
   std::string clock_text() const;
+  // Returns the recorder clock in seconds since 2000-01-01 00:00:00.
+  int64_t clock_since_2000() const;
   bool set_clock(std::string_view date, std::string_view time);
   uint32_t switch_value(SwitchTable table, uint32_t item) const;
   std::array<uint32_t, 4> combi_words(uint32_t group) const;
@@ -194,6 +196,15 @@ class DownloadServer {
   std::array<Session, kSlotCount> sessions_;  // guarded by mu_
 };
 
+// ---- Live stream commands (live/live_commands.cc) ----
+
+// Returns true for UDPup, UDPdown and UDPdispmode.
+bool is_live_command(std::string_view word);
+// Carries out a live stream command that came on a command connection whose peer has the
+// IPv4 address `peer`. Stores a short note for the event line in *note (may stay empty).
+Outcome execute_live_command(const Command& cmd, LiveStream& live, const std::string& peer,
+                             std::string* note);
+
 }  // namespace virazav::sim::detail
 
 namespace virazav::sim {
@@ -208,15 +219,16 @@ struct Recorder::Impl {
     std::atomic<bool> finished{false};
   };
 
-  explicit Impl(RecorderOptions opts) : options(std::move(opts)), downloads(options.recording) {}
+  explicit Impl(RecorderOptions opts);
 
   bool start(std::string* error);
   void stop();
   void accept_loop();
   void serve_login(Session* session);
   void serve_command(Session* session);
-  // Reads and answers command lines until the connection ends.
-  void command_loop(detail::Connection& conn, int slot);
+  // Reads and answers command lines until the connection ends; `peer` is the client's
+  // IPv4 address, where UDPup sends the live stream.
+  void command_loop(detail::Connection& conn, int slot, const std::string& peer);
   // Counts a reboot, forgets the link IDs handed out and opens the reboot window, in which
   // new connections are closed unanswered. The caller then drops the open connections.
   void begin_reboot();
@@ -256,6 +268,9 @@ struct Recorder::Impl {
   mutable std::condition_variable upload_cv;
 
   std::mutex event_mu;  // one on_event call at a time
+
+  // Last, so that it stops before anything its clock and events reach goes away.
+  LiveStream live;
 };
 
 }  // namespace virazav::sim

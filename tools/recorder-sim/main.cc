@@ -26,20 +26,97 @@ struct Subcommand {
 
 constexpr std::string_view kServeUsage =
     "usage: virazav-recorder serve --address A [--password P] [--info TEXT] [--reboot-ms N]\n"
+    "                              [--live-port P] [--live-group ADDR] [--live-stride N]\n"
+    "                              [--live-fps N] [--live-size WxH] [--live-channels MASK]\n"
+    "                              [--live-audio MASK] [--live-burst] [--live-pace N]\n"
+    "                              [--live-faults LIST]\n"
     "\n"
     "Serves the recorder's command protocol on IPv4 address A: login ports 5001, 5003, ..., "
     "5031\n"
     "and command ports 5002, 5004, ..., 5032 (slots 0..15), until SIGINT or SIGTERM.\n"
-    "Prints one line per connection and per command.\n"
+    "UDPup on a command connection starts the live stream to that connection's peer (or to\n"
+    "the group), sent from A; UDPdown stops it. Prints one line per connection and per\n"
+    "command, and one when the live stream starts or stops.\n"
     "\n"
-    "  --address A     address to listen on (required), e.g. 127.0.0.2\n"
-    "  --password P    login password (default: empty)\n"
-    "  --info TEXT     information text of the greeting\n"
-    "  --reboot-ms N   time after ReBoot during which connections are closed (default 300)\n";
+    "  --address A          address to listen on (required), e.g. 127.0.0.2\n"
+    "  --password P         login password (default: empty)\n"
+    "  --info TEXT          information text of the greeting\n"
+    "  --reboot-ms N        time after ReBoot during which connections are closed (default 300)\n"
+    "  --live-port P        live port base: set 0 and ring 0 to P, set 1 and ring 1 to P+1\n"
+    "                       (default 50000)\n"
+    "  --live-group ADDR    send the live stream to this multicast group\n"
+    "  --live-stride N      fragment payload bytes, 1..65499 (default 1392)\n"
+    "  --live-fps N         pictures a second, 1..60 (default 10)\n"
+    "  --live-size WxH      picture size (default 352x240)\n"
+    "  --live-channels M    video channel mask, hexadecimal (default FFFF)\n"
+    "  --live-audio M       audio channel mask 0..F, hexadecimal (default F; 0: no audio)\n"
+    "  --live-burst         send as fast as the socket takes it, not in real time\n"
+    "  --live-pace N        send at most N datagrams a second\n"
+    "  --live-faults LIST   live faults: name:type:N[:param] entries separated by ','\n"
+    "                       name reorder, duplicate, drop, late, foreign, stride, length,\n"
+    "                       short, stream2, type7; type v0, v1, a0, a1 or any; N: every Nth\n"
+    "                       block of that type (see docs/formats/live-stream.md)\n";
 
 bool parse_int(std::string_view text, int* out) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
   return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool parse_hex(std::string_view text, uint32_t* out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out, 16);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+// Takes one live option's value into the options; returns false with a message when bad.
+bool take_live_option(std::string_view name, std::string_view v, virazav::sim::LiveOptions* live,
+                      std::string* error) {
+  int n = 0;
+  uint32_t mask = 0;
+  auto bad = [&](std::string_view why = {}) {
+    *error = "bad " + std::string(name) + " " + std::string(v) + std::string(why);
+    return false;
+  };
+  if (name == "--live-port") {
+    if (!parse_int(v, &n) || n < 1 || n > 65534) return bad();
+    live->port_base = n;
+  } else if (name == "--live-group") {
+    live->group = std::string(v);
+  } else if (name == "--live-stride") {
+    if (!parse_int(v, &n) || n < 1 || n > static_cast<int>(virazav::sim::kLiveMaxStride)) {
+      return bad();
+    }
+    live->stride = static_cast<uint32_t>(n);
+  } else if (name == "--live-fps") {
+    if (!parse_int(v, &n) || n < 1 || n > 60) return bad();
+    live->video.fps = n;
+  } else if (name == "--live-size") {
+    size_t x = v.find('x');
+    int w = 0, h = 0;
+    if (x == std::string_view::npos || !parse_int(v.substr(0, x), &w) ||
+        !parse_int(v.substr(x + 1), &h) || w < 16 || h < 16 || w > 1920 || h > 1088) {
+      return bad();
+    }
+    live->video.width = w;
+    live->video.height = h;
+  } else if (name == "--live-channels") {
+    if (!parse_hex(v, &mask) || mask > 0xFFFF) return bad();
+    live->channel_mask = mask;
+  } else if (name == "--live-audio") {
+    if (!parse_hex(v, &mask) || mask > 0xF) return bad();
+    live->audio_mask = mask;
+  } else if (name == "--live-pace") {
+    if (!parse_int(v, &n) || n < 0) return bad();
+    live->pace = n;
+  } else if (name == "--live-faults") {
+    std::string why;
+    if (!virazav::sim::parse_live_faults(v, &live->faults, &why)) {
+      return bad(": " + why);
+    }
+  } else {
+    *error = "unknown argument " + std::string(name);
+    return false;
+  }
+  return true;
 }
 
 int run_serve(const Args& args) {
@@ -51,7 +128,13 @@ int run_serve(const Args& args) {
       std::cout << kServeUsage;
       return 0;
     }
-    bool takes_value = a == "--address" || a == "--password" || a == "--info" || a == "--reboot-ms";
+    if (a == "--live-burst") {
+      options.live.burst = true;
+      continue;
+    }
+    bool live = a.starts_with("--live-");
+    bool takes_value =
+        live || a == "--address" || a == "--password" || a == "--info" || a == "--reboot-ms";
     if (!takes_value) {
       std::cerr << "virazav-recorder serve: unknown argument " << a << "\n" << kServeUsage;
       return 2;
@@ -61,7 +144,13 @@ int run_serve(const Args& args) {
       return 2;
     }
     std::string_view v = args[++i];
-    if (a == "--address") {
+    std::string error;
+    if (live) {
+      if (!take_live_option(a, v, &options.live, &error)) {
+        std::cerr << "virazav-recorder serve: " << error << "\n";
+        return 2;
+      }
+    } else if (a == "--address") {
       options.address = std::string(v);
       have_address = true;
     } else if (a == "--password") {

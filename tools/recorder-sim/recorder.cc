@@ -97,6 +97,18 @@ const char* fault_name(FaultKind kind) {
   return "?";
 }
 
+// Returns the IPv4 address of a connection's peer as dotted text, or "" when unknown.
+std::string peer_address(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  char text[INET_ADDRSTRLEN] = {};
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0 || sa.sin_family != AF_INET ||
+      ::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text) == nullptr) {
+    return {};
+  }
+  return text;
+}
+
 std::string fault_note(const std::optional<Fault>& fault) {
   if (!fault) return {};
   return std::string(" [fault: ") + fault_name(fault->kind) + "]";
@@ -105,6 +117,17 @@ std::string fault_note(const std::optional<Fault>& fault) {
 }  // namespace
 
 // ---- Start, stop and the accepting thread ----
+
+Recorder::Impl::Impl(RecorderOptions opts)
+    : options(std::move(opts)),
+      downloads(options.recording),
+      live(
+          options.live, options.address,
+          [this] {
+            std::lock_guard<std::mutex> lock(mu);
+            return state.clock_since_2000();
+          },
+          [this](const std::string& text) { event(text); }) {}
 
 bool Recorder::Impl::start(std::string* error) {
   auto fail = [&](const std::string& message) {
@@ -153,6 +176,8 @@ bool Recorder::Impl::start(std::string* error) {
 }
 
 void Recorder::Impl::stop() {
+  // The live stream may outlive the connection that started it; it ends with the recorder.
+  live.stop();
   if (!running) return;
   uint64_t one = 1;
   // The stop descriptor stays readable from here on: every poll of every thread sees it.
@@ -390,14 +415,14 @@ void Recorder::Impl::serve_command(Session* session) {
     std::lock_guard<std::mutex> lock(mu);
     ++open_commands[static_cast<size_t>(slot)];
   }
-  command_loop(conn, slot);
+  command_loop(conn, slot, peer_address(session->fd));
   {
     std::lock_guard<std::mutex> lock(mu);
     --open_commands[static_cast<size_t>(slot)];
   }
 }
 
-void Recorder::Impl::command_loop(Connection& conn, int slot) {
+void Recorder::Impl::command_loop(Connection& conn, int slot, const std::string& peer) {
   // A block (menu or play list) waits for its trigger line; any other line drops it.
   std::string trigger;
   std::string block;
@@ -455,8 +480,11 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
 
     auto cf = faults.take(Stage::kCommand, cmd.word, slot);
     detail::Outcome out;
+    std::string note;
     if (cf && cf->kind == FaultKind::kNg) {
       out.reply = cmd.id + " NG\r\n";  // refused: nothing is carried out
+    } else if (detail::is_live_command(cmd.word)) {
+      out = detail::execute_live_command(cmd, live, peer, &note);
     } else if (detail::DownloadServer::handles(cmd.word)) {
       out = downloads.execute(cmd, slot, cf);  // encodes on first use: not under `mu`
     } else {
@@ -471,7 +499,8 @@ void Recorder::Impl::command_loop(Connection& conn, int slot) {
       }
     }
     std::string text = cf ? detail::reshape(*cf, out.reply, cmd.id) : out.reply;
-    event(slot_prefix(slot) + printable(line) + " -> " + printable(text) + fault_note(cf));
+    event(slot_prefix(slot) + printable(line) + " -> " + printable(text) + fault_note(cf) +
+          (note.empty() ? "" : " (" + note + ")"));
     // Like every command, a reboot has taken effect by the time its reply is out.
     if (out.reboot) begin_reboot();
     bool keep = detail::send_shaped(conn, text, cf);
@@ -660,6 +689,10 @@ std::vector<DownloadStep> Recorder::download_steps(int slot) const {
 
 Recording& Recorder::recording() {
   return impl_->downloads.recording();
+}
+
+LiveStream& Recorder::live() {
+  return impl_->live;
 }
 
 }  // namespace virazav::sim

@@ -1,8 +1,8 @@
 // The simulated recorder: the recorder's side of the TCP command protocol (login, link
 // and command connections of all 16 slots) on one IPv4 address, with the recorder's
 // settings, stores and blocks behind the commands, and a script of faults that tests
-// inject to make it misbehave. The wire format is described in
-// docs/formats/command-protocol.md.
+// inject to make it misbehave, and the live stream that UDPup sends over UDP. The wire
+// formats are described in docs/formats/command-protocol.md and docs/formats/live-stream.md.
 #pragma once
 
 #include <array>
@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "live/live_stream.h"
 #include "media/recording.h"
 
 namespace virazav::sim {
@@ -92,6 +93,8 @@ struct RecorderOptions {
   int upload_idle_ms = 5000;  // an upload that stalls this long is given up as incomplete
   // The recordings that SendDataF and SendDataN download.
   RecordingOptions recording;
+  // The live stream that UDPup starts; it is sent from `address`.
+  LiveOptions live;
   // Called with one line of text per connection and per command, from the recorder's own
   // threads, one call at a time. May be empty.
   std::function<void(const std::string&)> on_event;
@@ -200,6 +203,9 @@ class Recorder {
   std::vector<DownloadStep> download_steps(int slot) const;
   // The recordings behind the downloads: source pictures, packets and blocks. Thread-safe.
   Recording& recording();
+  // The live stream that UDPup, UDPdown and UDPdispmode control: its controls, faults and
+  // record of sent blocks. Thread-safe; stop() and the destructor stop it too.
+  LiveStream& live();
 
   struct Impl;
 

@@ -1,16 +1,11 @@
-// Tests of the simulated recorder, driven by a raw socket client written here from the
-// client's side of docs/formats/command-protocol.md. Every test uses its own loopback
+// Tests of the simulated recorder, driven by the raw socket client of test_client.h, written
+// from the client's side of docs/formats/command-protocol.md. Every test uses its own loopback
 // address in 127.0.1.x so that the suites can run in parallel with each other and with the
 // library's tests (127.0.0.x).
 
 #include "recorder.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -19,133 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "test_client.h"
+
 namespace virazav::sim {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t ms_since(Clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
-// A blocking TCP client socket with bounded receives.
-class Sock {
- public:
-  Sock() = default;
-  explicit Sock(int fd) : fd_(fd) {}
-  Sock(Sock&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-  Sock& operator=(Sock&& o) noexcept {
-    std::swap(fd_, o.fd_);
-    return *this;
-  }
-  ~Sock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  static Sock connect_to(const std::string& address, int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-      ::close(fd);
-      return Sock();
-    }
-    return Sock(fd);
-  }
-
-  bool ok() const { return fd_ >= 0; }
-
-  bool send_all(std::string_view bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  // One recv within timeout_ms. Returns what it gave; *closed is set when the recorder
-  // closed the connection (or it failed).
-  std::string recv_once(int timeout_ms, bool* closed = nullptr) {
-    if (closed != nullptr) *closed = false;
-    pollfd p = {fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) <= 0) return {};
-    char buf[65536];
-    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-    if (n <= 0) {
-      if (closed != nullptr) *closed = true;
-      return {};
-    }
-    return std::string(buf, static_cast<size_t>(n));
-  }
-
-  // Receives until the text ends in "\r\n", the connection ends, or the time is up.
-  std::string recv_line(int timeout_ms = 3000) {
-    std::string out;
-    auto start = Clock::now();
-    while (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) {
-      int left = timeout_ms - static_cast<int>(ms_since(start));
-      if (left <= 0) break;
-      bool closed = false;
-      out += recv_once(left, &closed);
-      if (closed) break;
-    }
-    return out;
-  }
-
-  // Receives n bytes, or what arrived before the connection ended or the time was up.
-  std::string recv_bytes(size_t n, int timeout_ms = 3000) {
-    std::string out;
-    auto start = Clock::now();
-    while (out.size() < n) {
-      int left = timeout_ms - static_cast<int>(ms_since(start));
-      if (left <= 0) break;
-      bool closed = false;
-      out += recv_once(left, &closed);
-      if (closed) break;
-    }
-    return out;
-  }
-
-  // Returns true when the recorder closes the connection within timeout_ms without
-  // sending anything first.
-  bool closed_silently(int timeout_ms) {
-    bool closed = false;
-    std::string got = recv_once(timeout_ms, &closed);
-    return closed && got.empty();
-  }
-
- private:
-  int fd_ = -1;
-};
-
-std::vector<std::string> tokens(const std::string& text) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n') {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
-}
-
-std::string hex_of(std::string_view bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
-  }
-  return out;
-}
+using namespace testing;
 
 // Returns the value as upper-case hexadecimal without leading zeros ("%X").
 std::string upper_hex(size_t value) {
@@ -155,12 +29,6 @@ std::string upper_hex(size_t value) {
     value /= 16;
   } while (value != 0);
   return out;
-}
-
-std::string password_line(std::string_view password) {
-  std::string digits = hex_of(password);
-  if (digits.size() < 32) digits.append(32 - digits.size(), '0');
-  return "PASSWORD " + digits + "\n";
 }
 
 // Builds one fault script entry: FaultEntry(FaultKind::kNg).on("GetTime").count(2).
@@ -237,13 +105,6 @@ class SimRecorderTest : public ::testing::Test {
       return Sock();
     }
     return c;
-  }
-
-  // Sends "<id> <rest>\n" and returns the reply.
-  static std::string ask(Sock& s, const std::string& id, const std::string& rest,
-                         int timeout_ms = 3000) {
-    s.send_all(id + " " + rest + "\n");
-    return s.recv_line(timeout_ms);
   }
 
   std::string address_;
