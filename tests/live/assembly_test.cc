@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "live/live_blocks.h"
+#include "live/block_builder.h"
 #include "live/live_state.h"
 #include "support/stream_builder.h"
 

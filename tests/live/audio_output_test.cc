@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "live/block_builder.h"
 #include "live/live.h"
-#include "live/live_blocks.h"
 #include "live/live_state.h"
 #include "live/udp_sender.h"
 #include "platform/fault.h"
@@ -246,9 +246,12 @@ TEST_F(AudioOutput, DeviceReportBeforeTheIdIsQueued_StillFreesTheSlot) {
       ring.state[w].store(detail::kSlotQueued);
     }
     detail::kick();
-    ASSERT_TRUE(eventually(2000, [&] {
-      return ring.state[0].load() == 0 && ring.state[1].load() == 0 && ring.state[2].load() == 0;
-    })) << "round " << round;
+    ASSERT_TRUE(eventually(2000,
+                           [&] {
+                             return ring.state[0].load() == 0 && ring.state[1].load() == 0 &&
+                                    ring.state[2].load() == 0;
+                           }))
+        << "round " << round;
   }
 }
 

@@ -11,7 +11,7 @@
 
 #include "decoder/decoder.h"
 #include "live/assembly.h"
-#include "live/live_blocks.h"
+#include "live/block_builder.h"
 #include "live/live_state.h"
 #include "support/mpeg4_material.h"
 #include "support/stream_builder.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "live/block_builder.h"
 #include "live/live.h"
-#include "live/live_blocks.h"
 #include "live/udp_sender.h"
 #include "support/recorder_fixture.h"
 #include "support/stream_builder.h"

@@ -2,12 +2,15 @@
 #include "live/udp_sender.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <string>
 
 namespace virazav::testing {
 
@@ -62,14 +65,18 @@ int bound_socket(uint16_t port) {
 }  // namespace
 
 uint16_t free_port_pair() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    int first = bound_socket(0);
-    if (first < 0) return 0;
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(first, reinterpret_cast<sockaddr*>(&a), &len);
-    uint16_t port = ntohs(a.sin_port);
-    int second = port < 65535 ? bound_socket(static_cast<uint16_t>(port + 1)) : -1;
+  // Each test starts from a port of its own, derived from its name, below the
+  // system's ephemeral range: tests running at once in other processes then do
+  // not pick the same ports between the probe and the library's bind.
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "x";
+  if (info != nullptr && info->value_param() != nullptr) name += info->value_param();
+  const size_t h = std::hash<std::string>{}(name);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const uint16_t port = static_cast<uint16_t>(10000 + 2 * ((h + 7919u * attempt) % 11000));
+    int first = bound_socket(port);
+    if (first < 0) continue;
+    int second = bound_socket(static_cast<uint16_t>(port + 1));
     ::close(first);
     if (second >= 0) {
       ::close(second);

@@ -1,5 +1,5 @@
 // Builder of live blocks and datagrams for the tests.
-#include "live/live_blocks.h"
+#include "live/block_builder.h"
 
 #include <algorithm>
 
