@@ -32,6 +32,20 @@ constexpr OptionDef kDownloadOptions[] = {
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 
+constexpr OptionDef kLiveOptions[] = {
+    {"for", true, "SECONDS", "stop after SECONDS (default: on Ctrl-C)"},
+    {"channels", true, "LIST", "channels whose pictures are written, e.g. 0,1,5, or all (default)"},
+    {"set", true, "S", "video set 0 or 1 (default 0)"},
+    {"display", true, "CH", "show channel CH at its full rate (the recorder's display channel)"},
+    {"audio", true, "A", "play audio channel A (0..3) on the audio device"},
+    {"ring", true, "R", "the live sound ring 0 or 1 (default 0)"},
+    {"wav", true, "FILE", "write the sound to the WAV file FILE (audio channel 0 unless --audio)"},
+    {"mosaic", false, "", "also write mosaic.bmp, a 4 x 4 picture of all channels, every second"},
+    {"port", true, "P", "port base: set 0 arrives on P, set 1 on P + 1 (default 50000)"},
+    {"group", true, "ADDR", "multicast group to join (default: none, unicast)"},
+    {"out", true, "DIR", "folder for the pictures (DIR/img) and the mosaic (default live-out)"},
+};
+
 constexpr OptionDef kIndexOptions[] = {
     {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
     {"rebuild", false, "", "build the index from the stream file even when .index exists"},
@@ -180,6 +194,18 @@ constexpr Command kCommands[] = {
      "are. A bar of the seconds downloaded is drawn on standard error when it is a\n"
      "terminal (or with --progress).",
      kDownloadOptions, run_download},
+    {"live",
+     "live [--for SECONDS] [--channels LIST] [--display CH] [--audio A | --wav FILE] [--mosaic]",
+     "receive the live stream: pictures, sound and a status line",
+     "Asks the recorder for its live stream (UDPup), receives it on the port base and the\n"
+     "next port, and writes the newest picture of every chosen channel as it arrives to\n"
+     "DIR/img/serv<set><ch>.jpg (24-bit bitmaps despite the name). --display plays one\n"
+     "channel at its full rate; --audio plays a sound channel on the device that\n"
+     "VIRAZAV_AUDIO names, --wav writes it to a WAV file instead. A status line on standard\n"
+     "error shows datagrams, blocks and pictures received and what was lost. Ends on Ctrl-C\n"
+     "or after --for seconds, always stopping the stream (UDPdown) and closing the session.\n"
+     "Fails when no picture arrived.",
+     kLiveOptions, run_live},
     {"index", "index FILE [--index-dir DIR] [--rebuild]",
      "build or load a stream file's frame index and tell what the file holds",
      "Opens the stream file FILE, loads its frame index DIR/.index or builds it (with a\n"

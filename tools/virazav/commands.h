@@ -64,6 +64,7 @@ int run_index(const Invocation& inv);     // media_commands.cc
 int run_split(const Invocation& inv);     // media_commands.cc
 int run_frame(const Invocation& inv);     // media_commands.cc
 int run_disk(const Invocation& inv);      // disk_commands.cc
+int run_live(const Invocation& inv);      // live_command.cc
 // The disk command's copy and stills actions on an already chosen drive.
 int run_disk_media(const Invocation& inv, const std::string& action, int drive);  // disk_copy_commands.cc
 // A disk time "YYYY-MM-DD HH:MM:SS" (or a plain time number) as a time number.
