@@ -12,7 +12,7 @@
 
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "ratio_reporter.h"
 
 extern "C" {
@@ -77,14 +77,14 @@ std::vector<std::vector<uint8_t>> encode_stream() {
 std::vector<std::vector<uint8_t>> make_packets(const std::vector<std::vector<uint8_t>>& pictures) {
   std::vector<std::vector<uint8_t>> out;
   for (const auto& bits : pictures) {
-    std::vector<uint8_t> p(virazav::dlplayer::kPacketHeaderBytes + bits.size(), 0xFF);
+    std::vector<uint8_t> p(virazav::format::kPacketHeaderBytes + bits.size(), 0xFF);
     p[0] = 0, p[1] = 0, p[2] = 1, p[3] = 0xE0, p[4] = 0, p[5] = 0, p[6] = 0x80, p[7] = 0x80,
     p[8] = 18;
     p[9] = 0x21, p[10] = 0, p[11] = 1, p[12] = 0, p[13] = 1;
-    std::copy(bits.begin(), bits.end(), p.begin() + virazav::dlplayer::kPacketHeaderBytes);
-    virazav::dlplayer::encode_field22(0, &p[virazav::dlplayer::kPrevSizeOffset]);
-    virazav::dlplayer::encode_field22(static_cast<uint32_t>(p.size()),
-                                      &p[virazav::dlplayer::kPacketSizeOffset]);
+    std::copy(bits.begin(), bits.end(), p.begin() + virazav::format::kPacketHeaderBytes);
+    virazav::format::encode_field22(0, &p[virazav::format::kPrevSizeOffset]);
+    virazav::format::encode_field22(static_cast<uint32_t>(p.size()),
+                                    &p[virazav::format::kPacketSizeOffset]);
     out.push_back(std::move(p));
   }
   return out;

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "platform/platform.h"
 
 namespace virazav::decoder {
@@ -17,8 +17,8 @@ constexpr uint16_t kBitsPerPixel = 24;
 
 // Fills the 14-byte file header and the 40-byte information header.
 void fill_headers(uint8_t out[kBitmapHeaderBytes], int width, int height, uint32_t image_size) {
-  using dlplayer::store_le16;
-  using dlplayer::store_le32;
+  using format::store_le16;
+  using format::store_le32;
   store_le16(out + 0, kBitmapType);
   store_le32(out + 2, image_size + static_cast<uint32_t>(kBitmapHeaderBytes));
   store_le16(out + 6, 0);

@@ -8,8 +8,8 @@
 #include "decoder/decore.h"
 #include "dlplayer/dataset.h"
 #include "dlplayer/dlplayer.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::decoder {
@@ -242,9 +242,9 @@ int decode_loaded_frame() {
 
 int decode_frame_buffer(const uint8_t* packet, size_t length, int* channel) {
   if (packet == nullptr || length == 0) return 0;
-  dlplayer::PacketHeader h;
-  if (dlplayer::parse_packet_header(packet, length, dlplayer::play_direction(), &h) !=
-      dlplayer::kPacketFound) {
+  format::PacketHeader h;
+  if (format::parse_packet_header(packet, length, dlplayer::play_direction(), &h) !=
+      format::kPacketFound) {
     return 0;
   }
   if (channel) *channel = h.channel;
@@ -252,10 +252,10 @@ int decode_frame_buffer(const uint8_t* packet, size_t length, int* channel) {
   // of what the caller holds.
   const uint8_t* start = packet + h.offset;
   size_t n = length - static_cast<size_t>(h.offset);
-  if (h.packet_size >= dlplayer::kPacketHeaderBytes && h.packet_size < n) n = h.packet_size;
-  dlplayer::VideoHeaders v;
-  dlplayer::scan_video_headers(start, n, &v);
-  if (v.width == 0 || v.height == 0 || h.kind != dlplayer::kKindVideo) return 0;
+  if (h.packet_size >= format::kPacketHeaderBytes && h.packet_size < n) n = h.packet_size;
+  format::VideoHeaders v;
+  format::scan_video_headers(start, n, &v);
+  if (v.width == 0 || v.height == 0 || h.kind != format::kKindVideo) return 0;
   set_channel_size(h.channel, v.width, v.height);
   set_synced(h.channel, true);
   if (!resize_decoders(h.channel)) return 0;
@@ -279,7 +279,7 @@ int decode_live_queue_to_file(const std::string& path, QueuedPicture* records, i
   for (int i = 0; i < count; ++i) {
     QueuedPicture& r = records[i];
     if (r.length == 0 || r.data == nullptr) continue;
-    if (r.vop_kind == dlplayer::kVopPredicted) {
+    if (r.vop_kind == format::kVopPredicted) {
       if (r.due_ms > elapsed_ms) break;
       decoded = evaluate_result(decode_with_channel(channel, r.data, r.length)) == 1;
       if (decoded) r.length = 0;

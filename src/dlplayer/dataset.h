@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 
 namespace virazav::dlplayer {
 
@@ -23,13 +23,13 @@ namespace virazav::dlplayer {
 int index_reset();
 // Stores `entry` at the cursor and advances it. Returns 0, or -1 when the
 // index is full (576,000 entries) or cannot be allocated (nothing stored).
-int index_append(const FrameIndexEntry& entry);
+int index_append(const format::FrameIndexEntry& entry);
 // The cursor: during a download the number of entries made so far; during
 // playback the current entry number.
 int index_cursor();
 void set_index_cursor(int entry);
 // Reads entry `n`; entries outside 0..575,999 read as all zero.
-FrameIndexEntry index_entry(int n);
+format::FrameIndexEntry index_entry(int n);
 // Number of the last valid entry (-1 when none).
 int index_last_valid();
 // The path of the index file of a directory: "<dir>/.index".
@@ -57,7 +57,7 @@ AudioOutputView audio_output();
 // and time stamp. The decoder reads them to decode the loaded frame.
 struct CurrentPacket {
   int channel = 0;
-  int kind = kKindVideo;
+  int kind = format::kKindVideo;
   uint32_t packet_size = 0;
   uint32_t prev_size = 0;
   uint32_t pts = 0;

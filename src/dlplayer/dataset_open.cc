@@ -10,8 +10,8 @@
 #include "dlplayer/frame_index.h"
 #include "dlplayer/packet_io.h"
 #include "dlplayer/playback_thread.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer {
@@ -48,17 +48,17 @@ void find_last_key_frame() {
     int64_t from = s.file_size > kTailBytes ? s.file_size - kTailBytes : 0;
     if (platform::file_seek(s.file, from, platform::SeekFrom::kBegin) != 0) return;
     for (int i = 0; i < kTailPackets; ++i) {
-      PacketHeader h;
-      if (parse_packet_header(s.file, kForward, &h) != kPacketFound) break;
+      format::PacketHeader h;
+      if (format::parse_packet_header(s.file, format::kForward, &h) != format::kPacketFound) break;
       if (detail::load_packet(s.file, h) < 0) {
         // A packet whose size cannot be right: search on after its start code.
         if (platform::file_seek(s.file, h.offset + 4, platform::SeekFrom::kBegin) != 0) break;
         continue;
       }
-      if (h.kind != kKindVideo) continue;
-      VideoHeaders v;
-      scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
-      if (v.vop_kind == kVopIntra) {
+      if (h.kind != format::kKindVideo) continue;
+      format::VideoHeaders v;
+      format::scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
+      if (v.vop_kind == format::kVopIntra) {
         s.last_key_offset = platform::file_tell(s.file);
         s.last_key_prev_size = h.prev_size;
       }
@@ -66,15 +66,15 @@ void find_last_key_frame() {
     return;
   }
   for (int n = s.last_valid.load(); n >= 1; --n) {
-    FrameIndexEntry e = index_entry(n);
-    if (e.kind != kKindVideo) continue;
+    format::FrameIndexEntry e = index_entry(n);
+    if (e.kind != format::kKindVideo) continue;
     s.last_key_offset = static_cast<int64_t>(e.offset);
     if (platform::file_seek(s.file, s.last_key_offset, platform::SeekFrom::kBegin) != 0) return;
-    PacketHeader h;
-    if (parse_packet_header(s.file, kForward, &h) != kPacketFound) return;
+    format::PacketHeader h;
+    if (format::parse_packet_header(s.file, format::kForward, &h) != format::kPacketFound) return;
     if (detail::load_packet(s.file, h) < 0) return;
-    VideoHeaders v;
-    scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
+    format::VideoHeaders v;
+    format::scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
     s.last_key_prev_size = h.prev_size;
     return;
   }
@@ -159,14 +159,14 @@ uint32_t file_open(const char* path, const char* bitmap_dir, const char* index_d
   s.path = path;
   s.play_mode.store(detail::kModeNoThread);
 
-  uint8_t pack[kPackHeaderSize];
+  uint8_t pack[format::kPackHeaderSize];
   long got = platform::file_read(s.file, pack, sizeof pack);
-  s.base_time.store(got == static_cast<long>(sizeof pack) ? pack_scr(pack) : 0);
+  s.base_time.store(got == static_cast<long>(sizeof pack) ? format::pack_scr(pack) : 0);
 
   // The first packet: it must exist and have a size the frame buffer holds.
-  PacketHeader first;
+  format::PacketHeader first;
   if (platform::file_seek(s.file, 0, platform::SeekFrom::kBegin) != 0 ||
-      parse_packet_header(s.file, kForward, &first) != kPacketFound ||
+      format::parse_packet_header(s.file, format::kForward, &first) != format::kPacketFound ||
       detail::load_packet(s.file, first) < 0) {
     return refuse(path);
   }

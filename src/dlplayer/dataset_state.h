@@ -87,8 +87,8 @@ struct DataSetState {
   std::atomic<int32_t> picture_ready[kChannels] = {};
   std::atomic<int32_t> display_channel{-1};
   std::atomic<int32_t> play_mode{kModeNoThread};
-  std::atomic<int32_t> requested_direction{kForward};
-  std::atomic<int32_t> direction{kForward};
+  std::atomic<int32_t> requested_direction{format::kForward};
+  std::atomic<int32_t> direction{format::kForward};
 
   std::atomic<AudioOutputReader> audio_reader{nullptr};
   SplitterValues split;

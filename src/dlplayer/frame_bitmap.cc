@@ -8,8 +8,8 @@
 #include "dlplayer/dataset_state.h"
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/packet_io.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer {
@@ -49,14 +49,14 @@ int i2bmp(const char* source, const char* bitmap_path, const char* directory, in
   }
   if (f == nullptr) return kNoFile;
   int result = 0;
-  PacketHeader h;
-  if (parse_packet_header(f, kForward, &h) == kPacketFound) {
+  format::PacketHeader h;
+  if (format::parse_packet_header(f, format::kForward, &h) == format::kPacketFound) {
     long loaded = detail::load_packet(f, h);
     if (loaded > 0) {
       uint8_t* buffer = decoder::frame_buffer();
-      VideoHeaders v;
-      result = scan_video_headers(buffer, static_cast<size_t>(loaded), &v);
-      if (v.width != 0 && v.height != 0 && h.kind == kKindVideo) {
+      format::VideoHeaders v;
+      result = format::scan_video_headers(buffer, static_cast<size_t>(loaded), &v);
+      if (v.width != 0 && v.height != 0 && h.kind == format::kKindVideo) {
         decoder::set_channel_size(h.channel, v.width, v.height);
         decoder::set_synced(h.channel, true);
         if (decoder::resize_decoders(h.channel) &&
@@ -81,8 +81,8 @@ int get_bmp_size(const char* path, uint32_t* width, uint32_t* height) {
   long got = platform::file_read(f, headers, sizeof headers);
   platform::file_close(f);
   if (got != static_cast<long>(sizeof headers)) return -1;
-  *width = load_le32(headers + kBmpWidthOffset);
-  *height = load_le32(headers + kBmpHeightOffset);
+  *width = format::load_le32(headers + kBmpWidthOffset);
+  *height = format::load_le32(headers + kBmpHeightOffset);
   return 0;
 }
 

@@ -8,8 +8,8 @@
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
 #include "dlplayer/dataset_state.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer::detail {
@@ -19,8 +19,9 @@ namespace {
 constexpr size_t kProbeBytes = 256;
 constexpr uint32_t kPtsPerMs = 90;
 
-void put_entry(int n, const FrameIndexEntry& e) {
-  encode_index_entry(e, state().index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+void put_entry(int n, const format::FrameIndexEntry& e) {
+  format::encode_index_entry(
+      e, state().index.data() + static_cast<size_t>(n) * format::kIndexEntrySize);
 }
 
 bool audio_device_open() {
@@ -37,32 +38,33 @@ bool load_index_file(const std::string& path) {
   if (f == nullptr) return false;
   uint8_t* index = s.index.data();
   size_t got = 0;
-  while (got < kIndexFileBytes) {
-    long n = platform::file_read(f, index + got, kIndexFileBytes - got);
+  while (got < format::kIndexFileBytes) {
+    long n = platform::file_read(f, index + got, format::kIndexFileBytes - got);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
   platform::file_close(f);
-  std::memset(index + got, 0, kIndexFileBytes - got);
+  std::memset(index + got, 0, format::kIndexFileBytes - got);
   uint32_t video = 0, audio = 0;
   bool device_open = audio_device_open();
   int taken = 0;
-  for (; taken < kIndexCapacity; ++taken) {
-    FrameIndexEntry e = index_entry(taken);
+  for (; taken < format::kIndexCapacity; ++taken) {
+    format::FrameIndexEntry e = index_entry(taken);
     if (e.offset == 0) break;
     if (static_cast<int64_t>(e.offset) < s.first_offset ||
-        static_cast<int64_t>(e.offset) >= s.file_size || e.kind > kKindAudio || e.channel > 15) {
+        static_cast<int64_t>(e.offset) >= s.file_size || e.kind > format::kKindAudio ||
+        e.channel > 15) {
       break;
     }
-    if (e.kind == kKindVideo) {
+    if (e.kind == format::kKindVideo) {
       video |= 1u << e.channel;
     } else if (device_open) {
       audio |= 1u << e.channel;
     }
   }
   // Whatever follows the first entry not taken is not part of the index.
-  std::memset(index + static_cast<size_t>(taken) * kIndexEntrySize, 0,
-              kIndexFileBytes - static_cast<size_t>(taken) * kIndexEntrySize);
+  std::memset(index + static_cast<size_t>(taken) * format::kIndexEntrySize, 0,
+              format::kIndexFileBytes - static_cast<size_t>(taken) * format::kIndexEntrySize);
   s.video_mask.store(video);
   s.audio_mask.store(audio);
   s.last_valid.store(taken - 1);
@@ -85,7 +87,7 @@ int complete(const std::string& path, int count, bool save) {
     // An index file that cannot be created leaves the index in memory only.
     platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
     if (f != nullptr) {
-      platform::file_write(f, s.index.data(), kIndexFileBytes);
+      platform::file_write(f, s.index.data(), format::kIndexFileBytes);
       platform::file_close(f);
     }
   }
@@ -95,10 +97,11 @@ int complete(const std::string& path, int count, bool save) {
   return 1;
 }
 
-bool matches(const FrameIndexEntry& e, int kind_filter, int video_channel, int audio_channel) {
-  if (kind_filter == kStepKeyFrames && e.kind != kKindVideo) return false;
-  if (kind_filter == kStepAudio && e.kind != kKindAudio) return false;
-  if (e.kind == kKindVideo)
+bool matches(const format::FrameIndexEntry& e, int kind_filter, int video_channel,
+             int audio_channel) {
+  if (kind_filter == kStepKeyFrames && e.kind != format::kKindVideo) return false;
+  if (kind_filter == kStepAudio && e.kind != format::kKindAudio) return false;
+  if (e.kind == format::kKindVideo)
     return video_channel < 0 || video_channel > 15 || video_channel == e.channel;
   return audio_channel < 0 || audio_channel > 3 || audio_channel == e.channel;
 }
@@ -115,8 +118,8 @@ void derive_frame_interval() {
     int seen[kChannels] = {};
     int last = s.last_valid.load();
     for (int n = 0; n < last; ++n) {
-      FrameIndexEntry e = index_entry(n);
-      if (e.kind != kKindVideo || e.channel >= kChannels || seen[e.channel] >= 2) continue;
+      format::FrameIndexEntry e = index_entry(n);
+      if (e.kind != format::kKindVideo || e.channel >= kChannels || seen[e.channel] >= 2) continue;
       (seen[e.channel] == 0 ? first : second)[e.channel] = e.pts;
       ++seen[e.channel];
     }
@@ -146,7 +149,7 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
     s.video_mask.store(0);
     s.audio_mask.store(0);
     s.build_offset = s.first_offset;
-    std::memset(s.index.data(), 0, kIndexFileBytes);
+    std::memset(s.index.data(), 0, format::kIndexFileBytes);
   }
   int64_t step = s.file_size / parts;
   if (step < 1) step = 1;
@@ -162,9 +165,9 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
   bool device_open = audio_device_open();
   uint8_t head[kProbeBytes];
   while (true) {
-    PacketHeader h;
-    if (parse_packet_header(f, kForward, &h) != kPacketFound) break;
-    if (h.packet_size < kPacketHeaderBytes) {
+    format::PacketHeader h;
+    if (format::parse_packet_header(f, format::kForward, &h) != format::kPacketFound) break;
+    if (h.packet_size < format::kPacketHeaderBytes) {
       // A size that cannot hold the packet's own header: not a packet to
       // index; search on after its start code.
       s.build_offset = h.offset + 4;
@@ -175,26 +178,26 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
     long got = platform::file_read(f, head, want);
     if (got <= 0) break;
     size_t n = static_cast<size_t>(got);
-    FrameIndexEntry e;
+    format::FrameIndexEntry e;
     e.channel = static_cast<uint8_t>(h.channel);
     e.offset = static_cast<uint64_t>(h.offset);
     bool add = false;
-    if (h.kind == kKindVideo) {
-      VideoHeaders v;
-      if (scan_video_headers(head, n, &v) != 0 && v.vop_kind == kVopIntra) {
-        e.kind = kKindVideo;
+    if (h.kind == format::kKindVideo) {
+      format::VideoHeaders v;
+      if (format::scan_video_headers(head, n, &v) != 0 && v.vop_kind == format::kVopIntra) {
+        e.kind = format::kKindVideo;
         add = true;
         s.video_mask.fetch_or(1u << h.channel);
       }
     } else {
-      e.kind = kKindAudio;
+      e.kind = format::kKindAudio;
       add = true;
       if (device_open) s.audio_mask.fetch_or(1u << h.channel);
     }
     if (add) {
-      e.pts = packet_pts(head, n);
+      e.pts = format::packet_pts(head, n);
       put_entry(count++, e);
-      if (count >= kIndexCapacity) break;
+      if (count >= format::kIndexCapacity) break;
     }
     s.build_offset = h.offset + h.packet_size;
     if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
@@ -220,7 +223,7 @@ int64_t index_step(int kind_filter, int video_channel, int audio_channel, int di
     s.cursor.store(0);
     return static_cast<int64_t>(index_entry(0).offset);
   }
-  int step = direction == kBackward ? -1 : 1;
+  int step = direction == format::kBackward ? -1 : 1;
   int n = s.cursor.load();
   int steps = 0;
   while (true) {
@@ -234,7 +237,7 @@ int64_t index_step(int kind_filter, int video_channel, int audio_channel, int di
       n = last;
       break;
     }
-    FrameIndexEntry e = index_entry(n);
+    format::FrameIndexEntry e = index_entry(n);
     if (matches(e, kind_filter, video_channel, audio_channel)) {
       if (!has_limit) break;
       if (step > 0 ? e.pts >= pts_limit : e.pts <= pts_limit) break;
@@ -258,7 +261,7 @@ int index_locate(int64_t offset, int direction) {
   } else {
     while (n < last && at(n) < offset) ++n;
   }
-  if (direction == kForward) return n - 1 < 0 ? 0 : n - 1;
+  if (direction == format::kForward) return n - 1 < 0 ? 0 : n - 1;
   return n + 1 > last ? last : n + 1;
 }
 
@@ -275,10 +278,11 @@ int seek_key_frame(int direction) {
   long got = platform::file_read(s.file, buffer, kProbeBytes);
   platform::file_seek(s.file, offset, platform::SeekFrom::kBegin);
   if (got <= 0) return -1;
-  PacketHeader h;
-  if (parse_packet_header(buffer, static_cast<size_t>(got), direction, &h) != kPacketFound)
+  format::PacketHeader h;
+  if (format::parse_packet_header(buffer, static_cast<size_t>(got), direction, &h) !=
+      format::kPacketFound)
     return -1;
-  s.current_pts.store(packet_pts(buffer, static_cast<size_t>(got)));
+  s.current_pts.store(format::packet_pts(buffer, static_cast<size_t>(got)));
   s.packet.channel = h.channel;
   s.packet.kind = h.kind;
   s.packet.packet_size = h.packet_size;

@@ -7,10 +7,11 @@
 
 namespace virazav::dlplayer::detail {
 
-long load_packet(platform::FileHandle file, const PacketHeader& h) {
+long load_packet(platform::FileHandle file, const format::PacketHeader& h) {
   uint8_t* buffer = decoder::frame_buffer();
   if (buffer == nullptr || file == nullptr) return -1;
-  if (h.packet_size < kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize) return -1;
+  if (h.packet_size < format::kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize)
+    return -1;
   size_t got = 0;
   while (got < h.packet_size) {
     long n = platform::file_read(file, buffer + got, h.packet_size - got);
@@ -24,7 +25,7 @@ long load_packet(platform::FileHandle file, const PacketHeader& h) {
   s.packet.packet_size = h.packet_size;
   s.packet.prev_size = h.prev_size;
   s.packet.loaded = static_cast<uint32_t>(got);
-  s.packet.pts = packet_pts(buffer, got);
+  s.packet.pts = format::packet_pts(buffer, got);
   s.last_read_offset = h.offset;
   return static_cast<long>(got);
 }

@@ -9,8 +9,8 @@
 #include "dlplayer/dataset_state.h"
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/packet_io.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer {
@@ -32,17 +32,17 @@ constexpr uint32_t kWavRiffBase = 36;
 
 void fill_wav_header(uint8_t out[kWavHeaderBytes], uint32_t data_size) {
   std::memcpy(out, "RIFF", 4);
-  store_le32(out + kWavRiffSize, kWavRiffBase + data_size);
+  format::store_le32(out + kWavRiffSize, kWavRiffBase + data_size);
   std::memcpy(out + 8, "WAVEfmt ", 8);
-  store_le32(out + 16, 16);     // format chunk size
-  store_le16(out + 20, 1);      // PCM
-  store_le16(out + 22, 1);      // mono
-  store_le32(out + 24, 8000);   // samples a second
-  store_le32(out + 28, 16000);  // bytes a second
-  store_le16(out + 32, 2);      // block alignment
-  store_le16(out + 34, 16);     // bits a sample
+  format::store_le32(out + 16, 16);     // format chunk size
+  format::store_le16(out + 20, 1);      // PCM
+  format::store_le16(out + 22, 1);      // mono
+  format::store_le32(out + 24, 8000);   // samples a second
+  format::store_le32(out + 28, 16000);  // bytes a second
+  format::store_le16(out + 32, 2);      // block alignment
+  format::store_le16(out + 34, 16);     // bits a sample
   std::memcpy(out + 36, "data", 4);
-  store_le32(out + kWavDataSize, data_size);
+  format::store_le32(out + kWavDataSize, data_size);
 }
 
 // Ticks since `first`, with the wrap rule for stamps below it.
@@ -82,7 +82,7 @@ bool reopen_wav(const std::string& path, WavOut* w) {
     w->file = nullptr;
     return false;
   }
-  w->bytes = load_le32(w->header + kWavDataSize);
+  w->bytes = format::load_le32(w->header + kWavDataSize);
   return true;
 }
 
@@ -115,8 +115,8 @@ int split(const char* source, const char* directory, int limit, bool continuing)
   int result = -2;  // not yet decided
   int64_t reached = platform::file_tell(src);
 
-  PacketHeader h;
-  while (parse_packet_header(src, kForward, &h) == kPacketFound) {
+  format::PacketHeader h;
+  while (format::parse_packet_header(src, format::kForward, &h) == format::kPacketFound) {
     long loaded = detail::load_packet(src, h);
     // A packet whose size cannot be right ends the split there.
     if (loaded < 0) break;
@@ -134,9 +134,9 @@ int split(const char* source, const char* directory, int limit, bool continuing)
     first_of_call = false;
     limit_tick = continuing ? tick_of(pts, call_first, s.split.last_increasing) : tick;
 
-    if (h.kind == kKindVideo) {
-      VideoHeaders v;
-      scan_video_headers(buffer, n, &v);
+    if (h.kind == format::kKindVideo) {
+      format::VideoHeaders v;
+      format::scan_video_headers(buffer, n, &v);
       if (v.width != 0 && v.height != 0) {
         platform::FileHandle out = platform::file_open(data_file_name(dir, h.channel, tick),
                                                        platform::OpenMode::kWriteTruncate);
@@ -178,8 +178,8 @@ int split(const char* source, const char* directory, int limit, bool continuing)
   if (result != 0) result = static_cast<int>(tick);
   for (WavOut& w : wav) {
     if (w.file == nullptr) continue;
-    store_le32(w.header + kWavDataSize, w.bytes);
-    store_le32(w.header + kWavRiffSize, w.bytes + kWavRiffBase);
+    format::store_le32(w.header + kWavDataSize, w.bytes);
+    format::store_le32(w.header + kWavRiffSize, w.bytes + kWavRiffBase);
     if (platform::file_seek(w.file, 0, platform::SeekFrom::kBegin) == 0) {
       platform::file_write(w.file, w.header, kWavHeaderBytes);
     }

@@ -84,7 +84,7 @@ int search(int packed_time, int parts) {
     platform::file_seek(s.file, estimate, platform::SeekFrom::kBegin);
     // The position stays at the key frame found near the estimate; stepping
     // further toward the exact stamp is left out (see the header).
-    if (detail::seek_key_frame(kForward) < 0) {
+    if (detail::seek_key_frame(format::kForward) < 0) {
       s.current_pts.store(s.first_pts);
       return parts > 0 ? 0 : static_cast<int>(s.first_offset);
     }

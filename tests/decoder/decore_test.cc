@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "support/mpeg4_material.h"
 #include "support/recorder_fixture.h"
 #include "support/stream_builder.h"

@@ -1,11 +1,11 @@
 // Reading and writing the stream file's layout: the 22-bit private fields, the
 // packet header search (in memory and in a file), time stamps, the pack header
 // and stream map, and the 12-byte frame index entry.
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 
 #include <cstring>
 
-namespace virazav::dlplayer {
+namespace virazav::format {
 namespace {
 
 // Pack header fields (MPEG-2 program stream).
@@ -268,4 +268,4 @@ FrameIndexEntry decode_index_entry(const uint8_t in[kIndexEntrySize]) {
   return e;
 }
 
-}  // namespace virazav::dlplayer
+}  // namespace virazav::format

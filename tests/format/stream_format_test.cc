@@ -1,7 +1,7 @@
 // The stream file's layout helpers: 22-bit fields, pack header and stream map
 // byte for byte, the packet header search in memory and in files, time stamps
 // and index entries.
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "support/recorder_fixture.h"
 #include "support/stream_builder.h"
 
-namespace virazav::dlplayer {
+namespace virazav::format {
 namespace {
 
 TEST(Field22, ValuesRoundTripAndMarkersAreSet) {
@@ -215,4 +215,4 @@ TEST(IndexEntry, TwelveLittleEndianBytesWith48BitOffsets) {
 }
 
 }  // namespace
-}  // namespace virazav::dlplayer
+}  // namespace virazav::format

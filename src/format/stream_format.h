@@ -11,7 +11,7 @@
 
 #include "platform/platform.h"
 
-namespace virazav::dlplayer {
+namespace virazav::format {
 
 // ---- Layout constants -----------------------------------------------------------
 inline constexpr size_t kPackHeaderSize = 16;
@@ -145,4 +145,4 @@ inline void store_le32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-}  // namespace virazav::dlplayer
+}  // namespace virazav::format
