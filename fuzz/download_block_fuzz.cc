@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "command/download.h"
+#include "format/bytes.h"
 #include "format/stream_format.h"
 
 using namespace virazav;

@@ -16,6 +16,7 @@
 #include "command/tcpetc.h"
 #include "diag/log.h"
 #include "dlplayer/dataset.h"
+#include "format/bytes.h"
 #include "format/stream_format.h"
 #include "virazav.h"
 
@@ -333,10 +334,7 @@ int copy_next(int slot, const char* path, uint8_t* count4, const char* index_dir
   total += static_cast<uint32_t>(audio);
 
   if (count4 != nullptr) {
-    count4[0] = static_cast<uint8_t>(total >> 24);
-    count4[1] = static_cast<uint8_t>(total >> 16);
-    count4[2] = static_cast<uint8_t>(total >> 8);
-    count4[3] = static_cast<uint8_t>(total);
+    format::store_be32(count4, total);
   }
   diag::log_value("kora_copy_next_r", total);
   if (!stored_video) return 1;

@@ -6,6 +6,7 @@
 
 #include "decoder/decoder.h"
 #include "decoder/decoder_state.h"
+#include "format/bytes.h"
 #include "format/stream_format.h"
 
 namespace virazav::decoder {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "decoder/decoder.h"
-#include "format/stream_format.h"
+#include "format/bytes.h"
 #include "platform/platform.h"
 
 namespace virazav::decoder {

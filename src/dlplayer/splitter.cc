@@ -9,6 +9,7 @@
 #include "dlplayer/dataset_state.h"
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/packet_io.h"
+#include "format/bytes.h"
 #include "format/stream_format.h"
 #include "format/video_headers.h"
 #include "platform/platform.h"

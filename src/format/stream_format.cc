@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "format/bytes.h"
+
 namespace virazav::format {
 namespace {
 
@@ -217,15 +219,12 @@ void write_stream_map(uint32_t video_mask, uint32_t audio_mask, uint8_t out[kStr
   out[1] = 0x00;
   out[2] = 0x01;
   out[3] = kStreamMapCode;
-  out[4] = static_cast<uint8_t>(kStreamMapLength >> 8);
-  out[5] = static_cast<uint8_t>(kStreamMapLength);
+  store_be16(out + 4, kStreamMapLength);
   out[6] = kStreamMapVersion;
   out[7] = 0xFF;
-  out[8] = static_cast<uint8_t>(kProgramInfoLength >> 8);
-  out[9] = static_cast<uint8_t>(kProgramInfoLength);
+  store_be16(out + 8, kProgramInfoLength);
   std::memset(out + 10, 0xFF, kProgramInfoLength);
-  out[18] = static_cast<uint8_t>(kElementaryMapLength >> 8);
-  out[19] = static_cast<uint8_t>(kElementaryMapLength);
+  store_be16(out + 18, kElementaryMapLength);
   for (size_t i = 0; i < kStreamMapEntries; ++i) {
     uint8_t* e = out + kStreamMapFirstEntry + i * kStreamMapEntrySize;
     bool video = i < 16;

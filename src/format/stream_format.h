@@ -129,20 +129,4 @@ struct FrameIndexEntry {
 void encode_index_entry(const FrameIndexEntry& entry, uint8_t out[kIndexEntrySize]);
 FrameIndexEntry decode_index_entry(const uint8_t in[kIndexEntrySize]);
 
-// ---- Little-endian helpers shared by the stream file's neighbours --------------------
-inline uint16_t load_le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t load_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void store_le16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void store_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace virazav::format

@@ -3,6 +3,7 @@
 // layer header as far as the picture size.
 #include "format/video_headers.h"
 
+#include "format/bytes.h"
 #include "format/stream_format.h"
 
 namespace virazav::format {
@@ -114,9 +115,7 @@ int scan_video_headers(const uint8_t* data, size_t length, VideoHeaders* out) {
     } else if (code == kGroupCode) {
       if (i + 6 >= length) continue;
       // 18 bits: hours 5, minutes 6, marker 1, seconds 6.
-      uint32_t v = (static_cast<uint32_t>(data[i + 4]) << 16) |
-                   (static_cast<uint32_t>(data[i + 5]) << 8) | data[i + 6];
-      uint32_t code18 = v >> 6;
+      uint32_t code18 = load_be24(data + i + 4) >> 6;
       out->group_hours = static_cast<int>((code18 >> 13) & 0x1F);
       out->group_minutes = static_cast<int>((code18 >> 7) & 0x3F);
       out->group_seconds = static_cast<int>(code18 & 0x3F);

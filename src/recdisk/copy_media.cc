@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 
+#include "format/bytes.h"
 #include "platform/platform.h"
 
 namespace virazav::recdisk {
@@ -27,10 +28,6 @@ struct CopyFileSet {
 };
 
 CopyFileSet g_set;
-
-void put_le64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // The free space of the medium holding the folder, in KiB. The recorder's own
 // tool read a disk-usage listing of its card slot; the library asks the file
@@ -160,7 +157,7 @@ int format_copy_range(const uint8_t* a, const uint8_t* b, char* out, size_t cap)
 }
 
 void encode_file_index_entry(uint64_t offset, const ChunkInfo& info, uint8_t* out) {
-  put_le64(out + kFileIndexOffset, offset);
+  format::store_le64(out + kFileIndexOffset, offset);
   for (size_t i = 0; i < kChunkInfoUsedBytes; ++i)
     out[kFileIndexInfo + i] = info.bytes[kChunkInfoTime + i];
   for (size_t i = kFileIndexZero; i < kFileIndexEntrySize; ++i) out[i] = 0;

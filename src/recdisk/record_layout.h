@@ -143,22 +143,6 @@ inline constexpr uint16_t kPacketMarkerVideo = 0xFBFF;
 inline constexpr uint16_t kPacketMarkerAudio = 0xFCFF;
 inline constexpr uint16_t kPacketMarkerEnd = 0xFFFF;
 
-// ---- Little-endian helpers -------------------------------------------------------
-inline uint16_t le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void put_le16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void put_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Sectors an item of n bytes occupies.
 inline constexpr int32_t sectors_for(size_t n) {
   return static_cast<int32_t>((n + 511) / 512);

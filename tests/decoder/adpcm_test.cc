@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "format/bytes.h"
 #include "format/stream_format.h"
 #include "support/stream_builder.h"
 

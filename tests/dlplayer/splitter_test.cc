@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "format/bytes.h"
 #include "format/stream_format.h"
 #include "platform/platform.h"
 #include "stream_material.h"

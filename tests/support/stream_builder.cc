@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "format/bytes.h"
 #include "format/stream_format.h"
 
 namespace virazav::testing {
