@@ -12,6 +12,7 @@
 
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
+#include "dlplayer/dlplayer.h"
 #include "format/stream_format.h"
 #include "ratio_reporter.h"
 
@@ -97,10 +98,11 @@ const std::vector<std::vector<uint8_t>>& pictures() {
 
 void BM_DecodeLoadedFrame(benchmark::State& state) {
   static auto packets = make_packets(pictures());
-  virazav::decoder::decode_init();
+  virazav::dlplayer::decode_init();
   uint8_t* fb = virazav::decoder::frame_buffer();
   // The first packet carries the sequence header and sizes the instances.
-  virazav::decoder::decode_frame_buffer(packets[0].data(), packets[0].size());
+  virazav::decoder::decode_frame_buffer(packets[0].data(), packets[0].size(),
+                                        virazav::format::kForward);
   int64_t frames = 0;
   for (auto _ : state) {
     for (size_t i = 0; i < packets.size(); ++i) {
@@ -110,13 +112,13 @@ void BM_DecodeLoadedFrame(benchmark::State& state) {
       cp.packet_size = static_cast<uint32_t>(packets[i].size());
       cp.loaded = cp.packet_size;
       virazav::dlplayer::set_current_packet(cp);
-      if (virazav::decoder::decode_loaded_frame() != 1) state.SkipWithError("decode failed");
+      if (virazav::dlplayer::decode_loaded_frame() != 1) state.SkipWithError("decode failed");
       ++frames;
     }
   }
   state.counters["fps"] =
       benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-  virazav::decoder::decode_deinit();
+  virazav::dlplayer::decode_deinit();
 }
 
 void BM_PlainLibav(benchmark::State& state) {

@@ -83,7 +83,7 @@ void BM_SequentialRead(benchmark::State& state) {
 }
 
 void BM_IndexBuild(benchmark::State& state) {
-  virazav::decoder::decode_init();
+  virazav::dlplayer::decode_init();
   uint64_t bytes = 0;
   std::string index = dl::index_file_path(dir());
   for (auto _ : state) {
@@ -95,7 +95,7 @@ void BM_IndexBuild(benchmark::State& state) {
   }
   state.counters["entries"] = dl::index_last_valid() + 1;
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
-  virazav::decoder::decode_deinit();
+  virazav::dlplayer::decode_deinit();
 }
 
 BENCHMARK(BM_SequentialRead)->Unit(benchmark::kMillisecond)->MinTime(1.0);

@@ -66,7 +66,7 @@ struct Fixture {
     FILE* f = std::fopen(stream.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
-    virazav::decoder::decode_init();
+    virazav::dlplayer::decode_init();
   }
 };
 

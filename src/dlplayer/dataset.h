@@ -54,7 +54,7 @@ AudioOutputView audio_output();
 
 // ---- The current packet ------------------------------------------------------------
 // The packet last read into the decoder's frame buffer: channel, sizes, kind
-// and time stamp. The decoder reads them to decode the loaded frame.
+// and time stamp; decode_loaded_frame decodes it.
 struct CurrentPacket {
   int channel = 0;
   int kind = format::kKindVideo;
@@ -66,6 +66,11 @@ struct CurrentPacket {
 };
 CurrentPacket current_packet();
 void set_current_packet(const CurrentPacket& packet);
+// Decodes the current packet in the frame buffer (packet_size bytes, or the
+// bytes loaded when fewer) with its channel's decoder instance, evaluated as
+// decoder::evaluate_result does. Returns 1 on success, 0 on failure (also
+// before decode_init).
+int decode_loaded_frame();
 
 // The player's current direction (kForward, or kBackward while playing back).
 int play_direction();

@@ -1,6 +1,7 @@
-// The data set's life cycle: the layer's set-up and release, opening a stream
-// file (first packet, index, end time, playback thread) and closing it, the
-// channel pictures handed to the application, and the mask and index exports.
+// The data set's life cycle: decode_init and decode_deinit around the
+// decoder, the layer's set-up and release, opening a stream file (first
+// packet, index, end time, playback thread) and closing it, the channel
+// pictures handed to the application, and the mask and index exports.
 #include <cstring>
 
 #include "decoder/decoder.h"
@@ -98,6 +99,17 @@ uint32_t refuse(const char* path) {
 }
 
 }  // namespace
+
+int decode_init() {
+  if (decoder::set_up() != 0) return -1;
+  decoder::set_direction_reader(play_direction);
+  return init();
+}
+
+void decode_deinit() {
+  deinit();
+  decoder::tear_down();
+}
 
 int init() {
   DataSetState& s = state();

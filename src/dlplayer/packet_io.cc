@@ -1,11 +1,24 @@
 // Loading a packet of the stream file into the frame buffer, with the size
-// checks that keep a damaged file from reaching outside the buffer.
+// checks that keep a damaged file from reaching outside the buffer, and
+// decoding the packet loaded there.
 #include "dlplayer/packet_io.h"
 
 #include "decoder/decoder.h"
+#include "dlplayer/dataset.h"
 #include "dlplayer/dataset_state.h"
 
-namespace virazav::dlplayer::detail {
+namespace virazav::dlplayer {
+
+int decode_loaded_frame() {
+  uint8_t* fb = decoder::frame_buffer();
+  if (fb == nullptr) return 0;
+  CurrentPacket p = current_packet();
+  size_t length = p.packet_size < p.loaded ? p.packet_size : p.loaded;
+  if (length > decoder::kFrameBufferSize) length = decoder::kFrameBufferSize;
+  return decoder::evaluate_result(decoder::decode_with_channel(p.channel, fb, length));
+}
+
+namespace detail {
 
 long load_packet(platform::FileHandle file, const format::PacketHeader& h) {
   uint8_t* buffer = decoder::frame_buffer();
@@ -30,4 +43,5 @@ long load_packet(platform::FileHandle file, const format::PacketHeader& h) {
   return static_cast<long>(got);
 }
 
-}  // namespace virazav::dlplayer::detail
+}  // namespace detail
+}  // namespace virazav::dlplayer

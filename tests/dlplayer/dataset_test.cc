@@ -431,6 +431,55 @@ TEST_F(DataSetTest, FailedFileCalls_EndInADocumentedResultAndLeaveTheLayerUsable
   Mpeg4DLdata_fileclose();
 }
 
+TEST(DecodeInit, SetsUpTheDecoderThenTheLayer_AndReturnsTheLayersResult) {
+  std::vector<Message> messages;
+  platform::set_message_handler(capture, &messages);
+  // The frame buffer fails: -1, and the layer is not initialised.
+  {
+    platform::FaultScope faults;
+    platform::fault_arm(platform::FaultKind::kAlloc, 1);
+    EXPECT_EQ(decode_init(), -1);
+  }
+  EXPECT_FALSE(initialised());
+  EXPECT_EQ(decoder::frame_buffer(), nullptr);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "error: GlobalAlloc");
+  // With the decoder set up already, the next allocation is the layer's own:
+  // its failure is decode_init's result, 1.
+  ASSERT_EQ(decoder::set_up(), 0);
+  {
+    platform::FaultScope faults;
+    platform::fault_arm(platform::FaultKind::kAlloc, 1);
+    EXPECT_EQ(decode_init(), 1);
+  }
+  EXPECT_FALSE(initialised());
+  EXPECT_TRUE(decoder::setup_done());
+  EXPECT_EQ(decode_init(), 0);
+  EXPECT_TRUE(initialised());
+  decode_deinit();
+  EXPECT_FALSE(initialised());
+  EXPECT_FALSE(decoder::setup_done());
+  EXPECT_EQ(decoder::frame_buffer(), nullptr);
+  platform::set_message_handler(nullptr, nullptr);
+}
+
+TEST(DecodeInit, LiveDecodesSearchInThePlayersCurrentDirection) {
+  testing::TempCwd cwd;
+  ASSERT_EQ(decode_init(), 0);
+  auto pictures = testing::encode_mpeg4(176, 144, 1, 0, 10);
+  std::vector<uint8_t> packet = {0x00, 0x11, 0x22};
+  std::vector<uint8_t> key = testing::make_video_packet(0, 0, pictures[0].bits);
+  packet.insert(packet.end(), key.begin(), key.end());
+  // Backward, the packet must begin at the first byte; forward it is searched for.
+  detail::state().direction.store(format::kBackward);
+  EXPECT_EQ(decoder::decode_live_frame_to_file("back.bmp", packet.data(), packet.size()), 0);
+  detail::state().direction.store(format::kForward);
+  EXPECT_EQ(decoder::decode_live_frame_to_file("forward.bmp", packet.data(), packet.size()), 0);
+  EXPECT_TRUE(testing::read_file("back.bmp").empty());
+  EXPECT_FALSE(testing::read_file("forward.bmp").empty());
+  decode_deinit();
+}
+
 TEST(DataSetLayer, NotInitialised_RefusesAndInitTwiceIsHarmless) {
   EXPECT_EQ(Mpeg4DLdata_fileopen("nothing.mpg", ".", ".", 1), 0u);
   EXPECT_EQ(Mpeg4DLdata_search(0, 10), 0);
