@@ -343,10 +343,4 @@ int copy_next(int slot, const char* path, uint8_t* count4, const char* index_dir
   return elapsed <= kTicksPerSecond ? 1 : elapsed / kTicksPerSecond;
 }
 
-DownloadProgress download_progress() {
-  DownloadState& st = state();
-  std::lock_guard<std::mutex> lock(st.mu);
-  return {st.write_offset, st.carried, st.first_pts, st.have_first};
-}
-
 }  // namespace virazav::command

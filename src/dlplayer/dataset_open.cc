@@ -273,10 +273,4 @@ int play_mode() {
   return state().play_mode.load();
 }
 
-void request_play_mode(int mode) {
-  DataSetState& s = state();
-  std::lock_guard<std::mutex> lock(s.player_lock);
-  if (s.play_mode.load() != mode) detail::set_play_mode(mode);
-}
-
 }  // namespace virazav::dlplayer

@@ -39,10 +39,9 @@ struct DataSetState {
   std::atomic<bool> initialised{false};
 
   // Locks: the player lock guards position and mode changes; each channel
-  // lock guards that channel's picture; each buffer lock one audio buffer.
+  // lock guards that channel's picture.
   std::mutex player_lock;
   std::mutex channel_locks[kChannels];
-  std::mutex buffer_locks[kAudioBuffers];
   platform::Buffer audio_buffers[kAudioBuffers];
 
   // The open stream file (read-only), or nullptr. Guarded by player_lock

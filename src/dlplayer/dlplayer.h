@@ -34,7 +34,6 @@ int search(int packed_time, int parts);
 
 // Play mode word (the playback thread's life cycle: 9 none, 2 idle, 8 end).
 int play_mode();
-void request_play_mode(int mode);
 
 // Splitters and frame bitmaps.
 int mpeg4_play(const char* source, const char* directory, int limit);

@@ -249,19 +249,9 @@ RingControl ring_control(Ring ring) {
   return ring_control_of(shape(ring));
 }
 
-void block_control_current(uint8_t* block, uint16_t* segment) {
-  if (block) *block = g_index.block_control[kBlockControlCurrentBlock];
-  if (segment) *segment = format::load_le16(g_index.block_control + kBlockControlCurrentSegment);
-}
-
 int ring_index(Ring ring, uint32_t k) {
   RingControl c = ring_control(ring);
   return static_cast<int>((c.oldest + k) % static_cast<uint32_t>(ring_size(ring)));
-}
-
-bool ring_entry_valid(Ring ring, int index) {
-  const uint8_t* p = entry_bytes(ring, index);
-  return p != nullptr && checksum_valid(p, shape(ring).entry_size);
 }
 
 TimeAttributeEntry time_attribute_entry(int index) {

@@ -67,8 +67,6 @@ RecTime rec_time_from_number(int32_t t);
 // True when the last byte of the n-byte item equals the sum of the others modulo
 // 256 (an all-zero item is valid).
 bool checksum_valid(const uint8_t* item, size_t n);
-// Stores the checksum of the n-byte item in its last byte (for builders).
-void set_checksum(uint8_t* item, size_t n);
 
 // ---- Field offsets ---------------------------------------------------------------
 // CopyHeader.
@@ -79,8 +77,6 @@ inline constexpr int kGenerationCount = 6;
 // controls use u16 fields, the block and alarm controls u8.
 inline constexpr size_t kControl16Count = 0, kControl16Oldest = 2, kControl16Newest = 4;
 inline constexpr size_t kControl8Count = 0, kControl8Oldest = 1, kControl8Newest = 2;
-inline constexpr size_t kBlockControlCurrentBlock = 3;    // u8
-inline constexpr size_t kBlockControlCurrentSegment = 4;  // u16
 
 // TimeAttributeTable entry.
 inline constexpr size_t kTaAttribute = 0;      // u16
