@@ -1,6 +1,8 @@
-// The message sink that stands for the library's message boxes.
+// The message sink that stands for the library's message boxes, and the trace
+// sink that its trace lines go to.
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -13,6 +15,34 @@ struct Sink {
   void* user = nullptr;         // guarded by mu
 };
 Sink g_sink;
+
+struct TraceSink {
+  std::mutex mu;
+  TraceHandler fn = nullptr;  // guarded by mu
+  void* user = nullptr;       // guarded by mu
+};
+TraceSink g_trace;
+
+// The trace text of this thread since its last "\n". A line traced in pieces
+// (a skip's result, then what the skip does next) reaches the sink whole, and
+// the pieces of two threads never share a line.
+thread_local std::string t_partial_line;
+
+void emit_line(const std::string& line) {
+  TraceHandler fn;
+  void* user;
+  {
+    std::lock_guard<std::mutex> lock(g_trace.mu);
+    fn = g_trace.fn;
+    user = g_trace.user;
+  }
+  if (fn) {
+    fn(line.c_str(), user);
+    return;
+  }
+  std::fputs(line.c_str(), stdout);
+  std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -35,6 +65,24 @@ void set_message_handler(MessageHandler fn, void* user) {
   std::lock_guard<std::mutex> lock(g_sink.mu);
   g_sink.fn = fn;
   g_sink.user = user;
+}
+
+void trace(const char* text) {
+  if (text == nullptr || *text == '\0') return;
+  std::string& pending = t_partial_line;
+  pending += text;
+  size_t begin = 0;
+  for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n', begin)) {
+    emit_line(pending.substr(begin, end + 1 - begin));
+    begin = end + 1;
+  }
+  pending.erase(0, begin);
+}
+
+void set_trace_handler(TraceHandler fn, void* user) {
+  std::lock_guard<std::mutex> lock(g_trace.mu);
+  g_trace.fn = fn;
+  g_trace.user = user;
 }
 
 }  // namespace virazav::platform

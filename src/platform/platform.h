@@ -224,16 +224,23 @@ class NamedMutex {
   void* impl_;
 };
 
-// ---- Message sink -------------------------------------------------------------------
+// ---- Message and trace sinks -------------------------------------------------------
 using MessageHandler = void (*)(const char* text, const char* caption, void* user);
 // Shows a message (the library's message box). Default: one line
 // "VIRAZAV: <caption>: <text>" on standard error.
 void show_message(const char* text, const char* caption);
-// Replaces the sink; nullptr restores the default.
+// Replaces the sink; nullptr restores the default. Thread-safe.
 void set_message_handler(MessageHandler fn, void* user);
 
-// Writes a trace line to standard output.
+using TraceHandler = void (*)(const char* line, void* user);
+// Writes trace text (nullptr and "" are ignored). Each thread's text is
+// collected up to each "\n"; every complete line, with its "\n", goes to the
+// trace handler, by default to standard output (flushed at once). A line is
+// handed on whole even when it was traced in pieces. Thread-safe; the handler
+// may be called from several threads at once.
 void trace(const char* text);
+// Replaces the trace sink; nullptr restores standard output. Thread-safe.
+void set_trace_handler(TraceHandler fn, void* user);
 
 // ---- Fault seam ---------------------------------------------------------------------
 // Every call above that can fail passes through a process-wide table of
