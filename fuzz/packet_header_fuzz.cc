@@ -40,19 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The file search on the same bytes (small inputs only, to keep it fast).
   if (size <= 4096) {
     static const std::string path = "/tmp/packet_header_fuzz." + std::to_string(getpid()) + ".bin";
-    pf::FileHandle f = pf::file_open(path, pf::OpenMode::kWriteTruncate);
-    if (f == nullptr) return 0;
-    pf::file_write(f, buf.data(), buf.size());
-    pf::file_close(f);
-    f = pf::file_open(path, pf::OpenMode::kRead);
+    pf::File f = pf::File::open(path, pf::OpenMode::kWriteTruncate);
+    if (!f.is_open()) return 0;
+    f.write(buf.data(), buf.size());
+    f.close();
+    f = pf::File::open(path, pf::OpenMode::kRead);
     format::PacketHeader h;
     int guard = 0;
-    while (f && format::parse_packet_header(f, format::kForward, &h) == format::kPacketFound &&
+    while (format::parse_packet_header(f, format::kForward, &h) == format::kPacketFound &&
            guard++ < 64) {
       if (h.offset < 0 || h.offset >= static_cast<int64_t>(size)) __builtin_trap();
-      pf::file_seek(f, h.offset + 4, pf::SeekFrom::kBegin);
+      f.seek(h.offset + 4, pf::SeekFrom::kBegin);
     }
-    pf::file_close(f);
   }
   return 0;
 }

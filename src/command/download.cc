@@ -120,8 +120,7 @@ void append_index(int kind, int channel, int64_t offset, uint32_t pts) {
 
 // Stores a checked video block of `received` bytes with `records` records in the open
 // stream file. Returns 0, or VIRAZAV_ERR_STREAM_FILE when a write failed.
-int store_video(DownloadState& st, platform::FileHandle file, uint8_t* b, size_t received,
-                int records) {
+int store_video(DownloadState& st, platform::File& file, uint8_t* b, size_t received, int records) {
   // A block with no record has nothing to point an entry at.
   if (records == 0) return 0;
   const uint32_t pts = format::packet_pts(b + kVideoHeaderSize, received - kVideoHeaderSize);
@@ -138,7 +137,7 @@ int store_video(DownloadState& st, platform::FileHandle file, uint8_t* b, size_t
     // Every packet of a block after the first points back to the block's key frame.
     st.carried =
         i == 0 ? static_cast<uint32_t>(length) : st.carried + static_cast<uint32_t>(length);
-    if (length > 0 && platform::file_write(file, packet, length) != 0) {
+    if (length > 0 && file.write(packet, length) != 0) {
       return VIRAZAV_ERR_STREAM_FILE;
     }
     st.write_offset += static_cast<int64_t>(length);
@@ -149,14 +148,14 @@ int store_video(DownloadState& st, platform::FileHandle file, uint8_t* b, size_t
 
 // Appends a received audio block of `received` bytes (more than 6) to the stream file.
 int store_audio(DownloadState& st, const std::string& path, uint8_t* b, size_t received) {
-  platform::FileHandle file = platform::file_open(path, platform::OpenMode::kAppend);
-  if (file == nullptr) return VIRAZAV_ERR_STREAM_FILE;
+  platform::File file = platform::File::open(path, platform::OpenMode::kAppend);
+  if (!file.is_open()) return VIRAZAV_ERR_STREAM_FILE;
   uint8_t* packet = b + kAudioHeaderSize;
   const size_t length = received - kAudioHeaderSize;
   format::patch_prev_size(packet, length, st.carried);
   st.carried = static_cast<uint32_t>(received);
-  const int w = platform::file_write(file, packet, length);
-  platform::file_close(file);
+  const int w = file.write(packet, length);
+  file.close();
   if (w != 0) return VIRAZAV_ERR_STREAM_FILE;
   append_index(format::kKindAudio, b[kAudioChannelOffset] >> 4, st.write_offset,
                format::packet_pts(packet, length));
@@ -247,17 +246,18 @@ int copy_fast(int slot, const char* path, const DownloadRequestValues& values) {
     return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_DOWNLOAD_BLOCK);
   }
 
-  platform::FileHandle file = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-  if (file == nullptr) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
+  platform::File file = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+  if (!file.is_open()) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
   uint8_t head[format::kStreamHeaderSize];
   format::write_pack_header(start, head);
   format::write_stream_map(kVideoChannelMask, kAudioChannelMask, head + format::kPackHeaderSize);
-  int w = platform::file_write(file, head, sizeof head) == 0 ? 0 : VIRAZAV_ERR_STREAM_FILE;
+  int w = file.write(head, sizeof head) == 0 ? 0 : VIRAZAV_ERR_STREAM_FILE;
   if (w == 0) {
     st.write_offset = static_cast<int64_t>(sizeof head);
     if (received > kVideoHeaderSize) w = store_video(st, file, buffer.data(), received, records);
   }
-  platform::file_close(file);
+  // Closed before the audio block is appended through a handle of its own.
+  file.close();
   if (w != 0) return drain_and_return(slot, asize, buffer, w);
 
   long audio = 0;
@@ -312,11 +312,11 @@ int copy_next(int slot, const char* path, uint8_t* count4, const char* index_dir
       if (!video_block_fits(buffer.data(), received, &records)) {
         return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_DOWNLOAD_BLOCK);
       }
-      platform::FileHandle file = platform::file_open(path, platform::OpenMode::kAppend);
-      if (file == nullptr) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
+      platform::File file = platform::File::open(path, platform::OpenMode::kAppend);
+      if (!file.is_open()) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
       const bool first_block = !st.have_first;
       int w = store_video(st, file, buffer.data(), received, records);
-      platform::file_close(file);
+      file.close();
       if (w != 0) return drain_and_return(slot, asize, buffer, w);
       if (records > 0) {
         stored_video = true;

@@ -64,17 +64,17 @@ LogEntry::LogEntry(const char* name) {
     mode = platform::last_access_day(path) == now.day ? platform::OpenMode::kAppend
                                                       : platform::OpenMode::kWriteTruncate;
   }
-  file_ = platform::file_open(path, mode);
-  if (file_ == nullptr) {
+  file_ = platform::File::open(path, mode);
+  if (!file_.is_open()) {
     std::string unit = platform::join_path(root, "unit_");
     platform::make_directory(unit);
-    file_ = platform::file_open(path, platform::OpenMode::kAppend);
-    if (file_ == nullptr) {
+    file_ = platform::File::open(path, platform::OpenMode::kAppend);
+    if (!file_.is_open()) {
       platform::make_directory(platform::join_path(unit, "log"));
-      file_ = platform::file_open(path, platform::OpenMode::kAppend);
+      file_ = platform::File::open(path, platform::OpenMode::kAppend);
     }
   }
-  if (file_ == nullptr) {  // the entry is skipped
+  if (!file_.is_open()) {  // the entry is skipped
     lock_.unlock();
     return;
   }
@@ -86,17 +86,17 @@ LogEntry::LogEntry(const char* name) {
 }
 
 LogEntry::~LogEntry() {
-  if (file_ == nullptr) return;
+  if (!file_.is_open()) return;
   put(");\n", 3);
-  platform::file_close(file_);
+  file_.close();
 }
 
 void LogEntry::put(const char* s, size_t n) {
-  platform::file_write(file_, s, n);
+  file_.write(s, n);
 }
 
 LogEntry& LogEntry::value(uint32_t v) {
-  if (file_ == nullptr) return *this;
+  if (!file_.is_open()) return *this;
   char b[16];
   int n = std::snprintf(b, sizeof b, "0x%x,", v);
   put(b, static_cast<size_t>(n));
@@ -104,7 +104,7 @@ LogEntry& LogEntry::value(uint32_t v) {
 }
 
 LogEntry& LogEntry::values3(uint32_t a, uint32_t b, uint32_t c) {
-  if (file_ == nullptr) return *this;
+  if (!file_.is_open()) return *this;
   char buf[48];
   int n = std::snprintf(buf, sizeof buf, "0x%x,0x%x,0x%x,", a, b, c);
   put(buf, static_cast<size_t>(n));
@@ -112,7 +112,7 @@ LogEntry& LogEntry::values3(uint32_t a, uint32_t b, uint32_t c) {
 }
 
 LogEntry& LogEntry::text(const char* t) {
-  if (file_ == nullptr) return *this;
+  if (!file_.is_open()) return *this;
   char buf[40];
   int n = std::snprintf(buf, sizeof buf, "\"%.30s\",", t ? t : "");
   put(buf, static_cast<size_t>(n));

@@ -33,7 +33,7 @@ class LogEntry {
  private:
   void put(const char* s, size_t n);
   std::unique_lock<std::mutex> lock_;
-  platform::FileHandle file_ = nullptr;
+  platform::File file_;  // closed before lock_ is released
 };
 
 // Convenience: an entry with one value.

@@ -75,14 +75,10 @@ int write_index_file(const std::string& dir, int count) {
   if (count < 0) count = 0;
   if (count > format::kIndexCapacity) count = format::kIndexCapacity;
   if (count > 0 && !s.index.ok()) return -1;
-  platform::FileHandle f =
-      platform::file_open(index_file_path(dir), platform::OpenMode::kWriteTruncate);
-  if (f == nullptr) return -1;
+  platform::File f = platform::File::open(index_file_path(dir), platform::OpenMode::kWriteTruncate);
+  if (!f.is_open()) return -1;
   int rc = 0;
-  if (count > 0)
-    rc = platform::file_write(f, s.index.data(),
-                              static_cast<size_t>(count) * format::kIndexEntrySize);
-  platform::file_close(f);
+  if (count > 0) rc = f.write(s.index.data(), static_cast<size_t>(count) * format::kIndexEntrySize);
   return rc == 0 ? 0 : -1;
 }
 

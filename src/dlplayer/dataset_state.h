@@ -44,9 +44,9 @@ struct DataSetState {
   std::mutex channel_locks[kChannels];
   platform::Buffer audio_buffers[kAudioBuffers];
 
-  // The open stream file (read-only), or nullptr. Guarded by player_lock
-  // once the playback thread runs.
-  platform::FileHandle file = nullptr;
+  // The open stream file (read-only), or none. Guarded by player_lock once
+  // the playback thread runs.
+  platform::File file;
   std::string path;
   CurrentPacket packet;
   int64_t current_offset = 0;
@@ -71,7 +71,7 @@ struct DataSetState {
   std::atomic<uint32_t> audio_mask{0};
   // The builder reads the stream file through a handle of its own so that a
   // slice never moves the playback thread's position.
-  platform::FileHandle build_file = nullptr;
+  platform::File build_file;
   int64_t build_offset = 0;
   int build_last_progress = 0;
 

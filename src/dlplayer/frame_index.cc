@@ -34,16 +34,16 @@ bool audio_device_open() {
 // channel is out of range. Returns false when the file does not open.
 bool load_index_file(const std::string& path) {
   DataSetState& s = state();
-  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kRead);
-  if (f == nullptr) return false;
+  platform::File f = platform::File::open(path, platform::OpenMode::kRead);
+  if (!f.is_open()) return false;
   uint8_t* index = s.index.data();
   size_t got = 0;
   while (got < format::kIndexFileBytes) {
-    long n = platform::file_read(f, index + got, format::kIndexFileBytes - got);
+    long n = f.read(index + got, format::kIndexFileBytes - got);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  platform::file_close(f);
+  f.close();
   std::memset(index + got, 0, format::kIndexFileBytes - got);
   uint32_t video = 0, audio = 0;
   bool device_open = audio_device_open();
@@ -77,7 +77,7 @@ void rewind_to_first_packet() {
   DataSetState& s = state();
   std::lock_guard<std::mutex> lock(s.player_lock);
   s.current_offset = s.first_offset;
-  if (s.file) platform::file_seek(s.file, s.first_offset, platform::SeekFrom::kBegin);
+  if (s.file.is_open()) s.file.seek(s.first_offset, platform::SeekFrom::kBegin);
 }
 
 int complete(const std::string& path, int count, bool save) {
@@ -85,11 +85,8 @@ int complete(const std::string& path, int count, bool save) {
   s.last_valid.store(count - 1);
   if (save) {
     // An index file that cannot be created leaves the index in memory only.
-    platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-    if (f != nullptr) {
-      platform::file_write(f, s.index.data(), format::kIndexFileBytes);
-      platform::file_close(f);
-    }
+    platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+    if (f.is_open()) f.write(s.index.data(), format::kIndexFileBytes);
   }
   rewind_to_first_packet();
   derive_frame_interval();
@@ -140,7 +137,7 @@ void derive_frame_interval() {
 int build_frame_index(const std::string& index_dir, int mode, int parts) {
   DataSetState& s = state();
   if (s.index_ready.load()) return s.index_ready.load();
-  if (!ensure_index() || s.build_file == nullptr) return 0;
+  if (!ensure_index() || !s.build_file.is_open()) return 0;
   if (parts < 1) parts = 1;
   std::string path = index_file_path(index_dir);
   if (mode <= 0) {
@@ -157,9 +154,9 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
 
   if (load_index_file(path)) return complete(path, s.last_valid.load() + 1, false);
 
-  platform::FileHandle f = s.build_file;
+  platform::File& f = s.build_file;
   int count = mode <= 0 ? 0 : s.last_valid.load() + 1;
-  if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) {
+  if (f.seek(s.build_offset, platform::SeekFrom::kBegin) != 0) {
     return complete(path, count, true);
   }
   bool device_open = audio_device_open();
@@ -171,11 +168,11 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
       // A size that cannot hold the packet's own header: not a packet to
       // index; search on after its start code.
       s.build_offset = h.offset + 4;
-      if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
+      if (f.seek(s.build_offset, platform::SeekFrom::kBegin) != 0) break;
       continue;
     }
     size_t want = h.packet_size < kProbeBytes ? h.packet_size : kProbeBytes;
-    long got = platform::file_read(f, head, want);
+    long got = f.read(head, want);
     if (got <= 0) break;
     size_t n = static_cast<size_t>(got);
     format::FrameIndexEntry e;
@@ -200,7 +197,7 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
       if (count >= format::kIndexCapacity) break;
     }
     s.build_offset = h.offset + h.packet_size;
-    if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
+    if (f.seek(s.build_offset, platform::SeekFrom::kBegin) != 0) break;
     if (mode != kBuildToEnd) {
       int progress = static_cast<int>((s.build_offset - s.first_offset) / step);
       if (progress != s.build_last_progress) {
@@ -267,16 +264,16 @@ int index_locate(int64_t offset, int direction) {
 
 int seek_key_frame(int direction) {
   DataSetState& s = state();
-  if (!s.initialised.load() || s.file == nullptr) return -1;
+  if (!s.initialised.load() || !s.file.is_open()) return -1;
   uint8_t* buffer = decoder::frame_buffer();
   if (buffer == nullptr) return -1;
   s.cursor.store(index_locate(s.current_offset, direction));
   int64_t offset =
       index_step(kStepKeyFrames, s.display_channel.load(), audio_output().audio_channel, direction);
   s.current_offset = offset;
-  if (platform::file_seek(s.file, offset, platform::SeekFrom::kBegin) != 0) return -1;
-  long got = platform::file_read(s.file, buffer, kProbeBytes);
-  platform::file_seek(s.file, offset, platform::SeekFrom::kBegin);
+  if (s.file.seek(offset, platform::SeekFrom::kBegin) != 0) return -1;
+  long got = s.file.read(buffer, kProbeBytes);
+  s.file.seek(offset, platform::SeekFrom::kBegin);
   if (got <= 0) return -1;
   format::PacketHeader h;
   if (format::parse_packet_header(buffer, static_cast<size_t>(got), direction, &h) !=

@@ -20,14 +20,14 @@ int decode_loaded_frame() {
 
 namespace detail {
 
-long load_packet(platform::FileHandle file, const format::PacketHeader& h) {
+long load_packet(platform::File& file, const format::PacketHeader& h) {
   uint8_t* buffer = decoder::frame_buffer();
-  if (buffer == nullptr || file == nullptr) return -1;
+  if (buffer == nullptr || !file.is_open()) return -1;
   if (h.packet_size < format::kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize)
     return -1;
   size_t got = 0;
   while (got < h.packet_size) {
-    long n = platform::file_read(file, buffer + got, h.packet_size - got);
+    long n = file.read(buffer + got, h.packet_size - got);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }

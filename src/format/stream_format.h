@@ -85,7 +85,7 @@ int parse_packet_header(const uint8_t* data, size_t length, int direction, Packe
 // position. kPacketNotHere moves the file back to where the search began.
 // kPacketNone (no start within kStartSearchLimit bytes, end of file, or a read
 // failure) leaves the position unspecified.
-int parse_packet_header(platform::FileHandle file, int direction, PacketHeader* out);
+int parse_packet_header(platform::File& file, int direction, PacketHeader* out);
 
 // The packet's time stamp: the low 32 bits of the PTS (or of the DTS when
 // PTS_DTS_flags is 3) of the first video or audio PES start code in
