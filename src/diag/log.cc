@@ -12,9 +12,9 @@ namespace virazav::diag {
 namespace {
 
 struct LogState {
-  std::mutex entry_mu;         // serialises whole entries
-  std::atomic<int> drive{0};   // 'C'..'F' or 0
-  int day_of_last_entry = -1;  // guarded by entry_mu
+  platform::Mutex entry_mu;   // serialises whole entries
+  std::atomic<int> drive{0};  // 'C'..'F' or 0
+  int day_of_last_entry VZ_GUARDED_BY(entry_mu) = -1;
 };
 LogState g_log;
 
@@ -42,7 +42,8 @@ std::string log_file_path(const std::string& root, int weekday) {
 LogEntry::LogEntry(const char* name) {
   int drive = g_log.drive.load();
   if (!is_log_drive(drive)) return;
-  lock_ = std::unique_lock<std::mutex>(g_log.entry_mu);
+  lock_ = std::unique_lock<platform::Mutex>(g_log.entry_mu);
+  g_log.entry_mu.assert_held();
 
   platform::LocalTime now = platform::local_time_now();
   std::string root;
@@ -120,7 +121,7 @@ LogEntry& LogEntry::text(const char* t) {
 }
 
 void forget_day_of_last_entry() {
-  std::lock_guard<std::mutex> lock(g_log.entry_mu);
+  platform::MutexLock lock(g_log.entry_mu);
   g_log.day_of_last_entry = -1;
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::diag {
@@ -32,7 +33,7 @@ class LogEntry {
 
  private:
   void put(const char* s, size_t n);
-  std::unique_lock<std::mutex> lock_;
+  std::unique_lock<platform::Mutex> lock_;
   platform::File file_;  // closed before lock_ is released
 };
 

@@ -1,25 +1,25 @@
 // The message sink that stands for the library's message boxes, and the trace
 // sink that its trace lines go to.
 #include <cstdio>
-#include <mutex>
 #include <string>
 
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::platform {
 namespace {
 
 struct Sink {
-  std::mutex mu;
-  MessageHandler fn = nullptr;  // guarded by mu
-  void* user = nullptr;         // guarded by mu
+  Mutex mu;
+  MessageHandler fn VZ_GUARDED_BY(mu) = nullptr;
+  void* user VZ_GUARDED_BY(mu) = nullptr;
 };
 Sink g_sink;
 
 struct TraceSink {
-  std::mutex mu;
-  TraceHandler fn = nullptr;  // guarded by mu
-  void* user = nullptr;       // guarded by mu
+  Mutex mu;
+  TraceHandler fn VZ_GUARDED_BY(mu) = nullptr;
+  void* user VZ_GUARDED_BY(mu) = nullptr;
 };
 TraceSink g_trace;
 
@@ -32,7 +32,7 @@ void emit_line(const std::string& line) {
   TraceHandler fn;
   void* user;
   {
-    std::lock_guard<std::mutex> lock(g_trace.mu);
+    MutexLock lock(g_trace.mu);
     fn = g_trace.fn;
     user = g_trace.user;
   }
@@ -50,7 +50,7 @@ void show_message(const char* text, const char* caption) {
   MessageHandler fn;
   void* user;
   {
-    std::lock_guard<std::mutex> lock(g_sink.mu);
+    MutexLock lock(g_sink.mu);
     fn = g_sink.fn;
     user = g_sink.user;
   }
@@ -62,7 +62,7 @@ void show_message(const char* text, const char* caption) {
 }
 
 void set_message_handler(MessageHandler fn, void* user) {
-  std::lock_guard<std::mutex> lock(g_sink.mu);
+  MutexLock lock(g_sink.mu);
   g_sink.fn = fn;
   g_sink.user = user;
 }
@@ -80,7 +80,7 @@ void trace(const char* text) {
 }
 
 void set_trace_handler(TraceHandler fn, void* user) {
-  std::lock_guard<std::mutex> lock(g_trace.mu);
+  MutexLock lock(g_trace.mu);
   g_trace.fn = fn;
   g_trace.user = user;
 }

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 #include <limits>
-#include <mutex>
 
 #include "format/bytes.h"
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::recdisk {
@@ -16,15 +16,15 @@ namespace {
 // The one copy file set of the process. The copy thread is its only user while a
 // copy runs; the mutex only keeps a status query from another thread clean.
 struct CopyFileSet {
-  std::mutex mutex;
-  platform::File data;    // GUARDED_BY(mutex)
-  platform::File index;   // GUARDED_BY(mutex)
-  platform::File list;    // GUARDED_BY(mutex)
-  uint64_t total = 0;     // GUARDED_BY(mutex)
-  uint64_t mark = 0;      // GUARDED_BY(mutex)
-  uint32_t written = 0;   // GUARDED_BY(mutex)
-  uint32_t free_kib = 0;  // GUARDED_BY(mutex)
-  bool active = false;    // GUARDED_BY(mutex)
+  platform::Mutex mutex;
+  platform::File data VZ_GUARDED_BY(mutex);
+  platform::File index VZ_GUARDED_BY(mutex);
+  platform::File list VZ_GUARDED_BY(mutex);
+  uint64_t total VZ_GUARDED_BY(mutex) = 0;
+  uint64_t mark VZ_GUARDED_BY(mutex) = 0;
+  uint32_t written VZ_GUARDED_BY(mutex) = 0;
+  uint32_t free_kib VZ_GUARDED_BY(mutex) = 0;
+  bool active VZ_GUARDED_BY(mutex) = false;
 };
 
 CopyFileSet g_set;
@@ -44,7 +44,7 @@ uint32_t read_free_kbytes(const std::string& directory) {
 int open_copy_files(const char* directory) {
   std::string dir = directory ? directory : "";
   uint32_t free_kib = read_free_kbytes(dir);
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   g_set.free_kib = free_kib;
   g_set.written = 0;
   if (g_set.data.is_open() && g_set.index.is_open() && g_set.list.is_open()) {
@@ -87,7 +87,7 @@ int open_copy_files(const char* directory) {
 }
 
 int write_copy_data(const uint8_t* data, uint32_t length) {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   if (!g_set.data.is_open()) return kCopyNotOpen;
   if (g_set.total + length >= kCopyDataLimit) return kCopyLimit;
   // At least 1 MiB of the medium must stay free. The difference is unsigned on
@@ -109,7 +109,7 @@ int write_copy_data(const uint8_t* data, uint32_t length) {
 }
 
 int write_copy_index(const ChunkInfo& info) {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   if (!g_set.index.is_open()) return kCopyNotOpen;
   uint8_t record[kFileIndexEntrySize];
   encode_file_index_entry(g_set.mark, info, record);
@@ -121,7 +121,7 @@ int write_copy_index(const ChunkInfo& info) {
 }
 
 int write_copy_range(const ChunkInfo& first, const ChunkInfo& last) {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   if (!g_set.list.is_open()) return kCopyNotOpen;
   char line[96];
   int n = format_copy_range(first.bytes + kChunkInfoTime, last.bytes + kChunkInfoTime, line,
@@ -133,7 +133,7 @@ int write_copy_range(const ChunkInfo& first, const ChunkInfo& last) {
 }
 
 int close_copy_files() {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   if (g_set.data.is_open()) {
     g_set.data.close();
     g_set.total = 0;
@@ -161,7 +161,7 @@ void encode_file_index_entry(uint64_t offset, const ChunkInfo& info, uint8_t* ou
 }
 
 CopyFilesStatus copy_files_status() {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   CopyFilesStatus s;
   s.active = g_set.active;
   s.data_open = g_set.data.is_open();
