@@ -9,19 +9,34 @@
 namespace virazav::platform {
 namespace {
 
-struct Sink {
-  Mutex mu;
-  MessageHandler fn VZ_GUARDED_BY(mu) = nullptr;
-  void* user VZ_GUARDED_BY(mu) = nullptr;
-};
-Sink g_sink;
+// An application's handler and its user pointer, replaced and read as one.
+template <typename Fn>
+class HandlerSlot {
+ public:
+  struct Handler {
+    Fn fn;
+    void* user;
+  };
+  void set(Fn fn, void* user) {
+    MutexLock lock(mu_);
+    fn_ = fn;
+    user_ = user;
+  }
+  // The pair set last. The handler is called after the lock is given back, so
+  // that a slow handler never holds up the one who replaces it.
+  Handler get() {
+    MutexLock lock(mu_);
+    return {fn_, user_};
+  }
 
-struct TraceSink {
-  Mutex mu;
-  TraceHandler fn VZ_GUARDED_BY(mu) = nullptr;
-  void* user VZ_GUARDED_BY(mu) = nullptr;
+ private:
+  Mutex mu_;
+  Fn fn_ VZ_GUARDED_BY(mu_) = nullptr;
+  void* user_ VZ_GUARDED_BY(mu_) = nullptr;
 };
-TraceSink g_trace;
+
+HandlerSlot<MessageHandler> g_message;
+HandlerSlot<TraceHandler> g_trace;
 
 // The trace text of this thread since its last "\n". A line traced in pieces
 // (a skip's result, then what the skip does next) reaches the sink whole, and
@@ -29,15 +44,9 @@ TraceSink g_trace;
 thread_local std::string t_partial_line;
 
 void emit_line(const std::string& line) {
-  TraceHandler fn;
-  void* user;
-  {
-    MutexLock lock(g_trace.mu);
-    fn = g_trace.fn;
-    user = g_trace.user;
-  }
-  if (fn) {
-    fn(line.c_str(), user);
+  auto h = g_trace.get();
+  if (h.fn) {
+    h.fn(line.c_str(), h.user);
     return;
   }
   std::fputs(line.c_str(), stdout);
@@ -47,24 +56,16 @@ void emit_line(const std::string& line) {
 }  // namespace
 
 void show_message(const char* text, const char* caption) {
-  MessageHandler fn;
-  void* user;
-  {
-    MutexLock lock(g_sink.mu);
-    fn = g_sink.fn;
-    user = g_sink.user;
-  }
-  if (fn) {
-    fn(text ? text : "", caption ? caption : "", user);
+  auto h = g_message.get();
+  if (h.fn) {
+    h.fn(text ? text : "", caption ? caption : "", h.user);
     return;
   }
   std::fprintf(stderr, "VIRAZAV: %s: %s\n", caption ? caption : "", text ? text : "");
 }
 
 void set_message_handler(MessageHandler fn, void* user) {
-  MutexLock lock(g_sink.mu);
-  g_sink.fn = fn;
-  g_sink.user = user;
+  g_message.set(fn, user);
 }
 
 void trace(const char* text) {
@@ -80,9 +81,7 @@ void trace(const char* text) {
 }
 
 void set_trace_handler(TraceHandler fn, void* user) {
-  MutexLock lock(g_trace.mu);
-  g_trace.fn = fn;
-  g_trace.user = user;
+  g_trace.set(fn, user);
 }
 
 }  // namespace virazav::platform
