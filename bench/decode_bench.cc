@@ -12,7 +12,8 @@
 
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
-#include "dlplayer/stream_format.h"
+#include "dlplayer/dlplayer.h"
+#include "format/stream_format.h"
 #include "ratio_reporter.h"
 
 extern "C" {
@@ -77,14 +78,14 @@ std::vector<std::vector<uint8_t>> encode_stream() {
 std::vector<std::vector<uint8_t>> make_packets(const std::vector<std::vector<uint8_t>>& pictures) {
   std::vector<std::vector<uint8_t>> out;
   for (const auto& bits : pictures) {
-    std::vector<uint8_t> p(virazav::dlplayer::kPacketHeaderBytes + bits.size(), 0xFF);
+    std::vector<uint8_t> p(virazav::format::kPacketHeaderBytes + bits.size(), 0xFF);
     p[0] = 0, p[1] = 0, p[2] = 1, p[3] = 0xE0, p[4] = 0, p[5] = 0, p[6] = 0x80, p[7] = 0x80,
     p[8] = 18;
     p[9] = 0x21, p[10] = 0, p[11] = 1, p[12] = 0, p[13] = 1;
-    std::copy(bits.begin(), bits.end(), p.begin() + virazav::dlplayer::kPacketHeaderBytes);
-    virazav::dlplayer::encode_field22(0, &p[virazav::dlplayer::kPrevSizeOffset]);
-    virazav::dlplayer::encode_field22(static_cast<uint32_t>(p.size()),
-                                      &p[virazav::dlplayer::kPacketSizeOffset]);
+    std::copy(bits.begin(), bits.end(), p.begin() + virazav::format::kPacketHeaderBytes);
+    virazav::format::encode_field22(0, &p[virazav::format::kPrevSizeOffset]);
+    virazav::format::encode_field22(static_cast<uint32_t>(p.size()),
+                                    &p[virazav::format::kPacketSizeOffset]);
     out.push_back(std::move(p));
   }
   return out;
@@ -97,10 +98,11 @@ const std::vector<std::vector<uint8_t>>& pictures() {
 
 void BM_DecodeLoadedFrame(benchmark::State& state) {
   static auto packets = make_packets(pictures());
-  virazav::decoder::decode_init();
+  virazav::dlplayer::decode_init();
   uint8_t* fb = virazav::decoder::frame_buffer();
   // The first packet carries the sequence header and sizes the instances.
-  virazav::decoder::decode_frame_buffer(packets[0].data(), packets[0].size());
+  virazav::decoder::decode_frame_buffer(packets[0].data(), packets[0].size(),
+                                        virazav::format::kForward);
   int64_t frames = 0;
   for (auto _ : state) {
     for (size_t i = 0; i < packets.size(); ++i) {
@@ -110,13 +112,13 @@ void BM_DecodeLoadedFrame(benchmark::State& state) {
       cp.packet_size = static_cast<uint32_t>(packets[i].size());
       cp.loaded = cp.packet_size;
       virazav::dlplayer::set_current_packet(cp);
-      if (virazav::decoder::decode_loaded_frame() != 1) state.SkipWithError("decode failed");
+      if (virazav::dlplayer::decode_loaded_frame() != 1) state.SkipWithError("decode failed");
       ++frames;
     }
   }
   state.counters["fps"] =
       benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-  virazav::decoder::decode_deinit();
+  virazav::dlplayer::decode_deinit();
 }
 
 void BM_PlainLibav(benchmark::State& state) {

@@ -15,13 +15,14 @@
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
 #include "dlplayer/dlplayer.h"
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "platform/platform.h"
 #include "ratio_reporter.h"
 
 namespace {
 
 namespace dl = virazav::dlplayer;
+namespace format = virazav::format;
 
 constexpr uint64_t kFileBytes = (1ULL << 30) + (64ULL << 20);
 constexpr uint32_t kPacketBytes = 192 * 1024;  // below the 1 MiB frame buffer
@@ -35,29 +36,29 @@ std::string stream_path() {
 
 // One packet header with a time stamp and a VOP start (every 10th intra).
 std::vector<uint8_t> packet_head(int n, uint32_t size) {
-  std::vector<uint8_t> p(dl::kPacketHeaderBytes + 5, 0xFF);
+  std::vector<uint8_t> p(format::kPacketHeaderBytes + 5, 0xFF);
   uint32_t pts = 90000u + static_cast<uint32_t>(n) * 3000u;
-  uint8_t id =
-      static_cast<uint8_t>((n % 20 < 10 ? dl::kVideoStreamBase : dl::kAudioStreamBase) + n % 4);
+  uint8_t id = static_cast<uint8_t>(
+      (n % 20 < 10 ? format::kVideoStreamBase : format::kAudioStreamBase) + n % 4);
   p[0] = 0, p[1] = 0, p[2] = 1, p[3] = id, p[4] = 0, p[5] = 0, p[6] = 0x80, p[7] = 0x80, p[8] = 18;
   p[9] = static_cast<uint8_t>(0x21 | ((pts >> 29) & 6));
   p[10] = static_cast<uint8_t>(pts >> 22);
   p[11] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
   p[12] = static_cast<uint8_t>(pts >> 7);
   p[13] = static_cast<uint8_t>((pts << 1) | 1);
-  dl::encode_field22(0, &p[dl::kPrevSizeOffset]);
-  dl::encode_field22(size, &p[dl::kPacketSizeOffset]);
+  format::encode_field22(0, &p[format::kPrevSizeOffset]);
+  format::encode_field22(size, &p[format::kPacketSizeOffset]);
   const uint8_t vop[] = {0, 0, 1, 0xB6, static_cast<uint8_t>(n % 10 == 0 ? 0x00 : 0x40)};
-  std::copy(vop, vop + sizeof vop, p.begin() + dl::kPacketHeaderBytes);
+  std::copy(vop, vop + sizeof vop, p.begin() + format::kPacketHeaderBytes);
   return p;
 }
 
 void make_file() {
   std::filesystem::create_directories(dir());
   FILE* f = std::fopen(stream_path().c_str(), "wb");
-  std::vector<uint8_t> head(dl::kStreamHeaderSize);
-  dl::write_pack_header(0x5A000000, head.data());
-  dl::write_stream_map(0xFFFF, 0xF, head.data() + dl::kPackHeaderSize);
+  std::vector<uint8_t> head(format::kStreamHeaderSize);
+  format::write_pack_header(0x5A000000, head.data());
+  format::write_stream_map(0xFFFF, 0xF, head.data() + format::kPackHeaderSize);
   std::fwrite(head.data(), 1, head.size(), f);
   uint64_t at = head.size();
   for (int n = 0; at + kPacketBytes <= kFileBytes; ++n, at += kPacketBytes) {
@@ -82,7 +83,7 @@ void BM_SequentialRead(benchmark::State& state) {
 }
 
 void BM_IndexBuild(benchmark::State& state) {
-  virazav::decoder::decode_init();
+  virazav::dlplayer::decode_init();
   uint64_t bytes = 0;
   std::string index = dl::index_file_path(dir());
   for (auto _ : state) {
@@ -94,7 +95,7 @@ void BM_IndexBuild(benchmark::State& state) {
   }
   state.counters["entries"] = dl::index_last_valid() + 1;
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
-  virazav::decoder::decode_deinit();
+  virazav::dlplayer::decode_deinit();
 }
 
 BENCHMARK(BM_SequentialRead)->Unit(benchmark::kMillisecond)->MinTime(1.0);

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "command/download.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 
 using namespace virazav;
 
@@ -24,11 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 100;
   for (int i = 0; i < records; ++i) {
     if (at + 6 > block.size()) __builtin_trap();
-    const size_t length = 32 * dlplayer::load_le16(&block[at + 2]);
+    const size_t length = 32 * format::load_le16(&block[at + 2]);
     if (length > block.size() - at - 6) __builtin_trap();
     uint8_t* packet = block.data() + at + 6;
-    if (i == 0) dlplayer::packet_pts(packet, length);
-    dlplayer::patch_prev_size(packet, length, carried);
+    if (i == 0) format::packet_pts(packet, length);
+    format::patch_prev_size(packet, length, carried);
     carried = i == 0 ? static_cast<uint32_t>(length) : carried + static_cast<uint32_t>(length);
     at += 6 + length;
   }

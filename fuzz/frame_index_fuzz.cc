@@ -13,10 +13,11 @@
 #include "dlplayer/dataset.h"
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/frame_index.h"
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "platform/platform.h"
 
 namespace dl = virazav::dlplayer;
+namespace format = virazav::format;
 namespace pf = virazav::platform;
 
 namespace {
@@ -25,7 +26,7 @@ void quiet(const char*, const char*, void*) {}
 
 // A packet of `id` with a time stamp and the private fields, then `payload`.
 std::vector<uint8_t> packet(uint8_t id, uint32_t pts, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> p(dl::kPacketHeaderBytes + payload.size(), 0xFF);
+  std::vector<uint8_t> p(format::kPacketHeaderBytes + payload.size(), 0xFF);
   p[0] = 0, p[1] = 0, p[2] = 1, p[3] = id;
   p[4] = 0, p[5] = 0, p[6] = 0x80, p[7] = 0x80, p[8] = 18;
   p[9] = static_cast<uint8_t>(0x21 | ((pts >> 29) & 6));
@@ -33,9 +34,9 @@ std::vector<uint8_t> packet(uint8_t id, uint32_t pts, const std::vector<uint8_t>
   p[11] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
   p[12] = static_cast<uint8_t>(pts >> 7);
   p[13] = static_cast<uint8_t>((pts << 1) | 1);
-  std::copy(payload.begin(), payload.end(), p.begin() + dl::kPacketHeaderBytes);
-  dl::encode_field22(0, &p[dl::kPrevSizeOffset]);
-  dl::encode_field22(static_cast<uint32_t>(p.size()), &p[dl::kPacketSizeOffset]);
+  std::copy(payload.begin(), payload.end(), p.begin() + format::kPacketHeaderBytes);
+  format::encode_field22(0, &p[format::kPrevSizeOffset]);
+  format::encode_field22(static_cast<uint32_t>(p.size()), &p[format::kPacketSizeOffset]);
   return p;
 }
 
@@ -47,9 +48,9 @@ struct Fixture {
     dir = "/tmp/frame_index_fuzz." + std::to_string(getpid());
     pf::make_directory(dir);
     stream = dir + "/s.mpg";
-    std::vector<uint8_t> bytes(dl::kStreamHeaderSize);
-    dl::write_pack_header(0x5A000000, bytes.data());
-    dl::write_stream_map(0xFFFF, 0xF, bytes.data() + dl::kPackHeaderSize);
+    std::vector<uint8_t> bytes(format::kStreamHeaderSize);
+    format::write_pack_header(0x5A000000, bytes.data());
+    format::write_stream_map(0xFFFF, 0xF, bytes.data() + format::kPackHeaderSize);
     // Key frames (a VOP start with kind bits 00) and audio packets.
     for (int i = 0; i < 12; ++i) {
       std::vector<uint8_t> vop = {0, 0, 1, 0xB6, static_cast<uint8_t>(i % 3 == 0 ? 0x00 : 0x40),
@@ -65,7 +66,7 @@ struct Fixture {
     FILE* f = std::fopen(stream.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
-    virazav::decoder::decode_init();
+    virazav::dlplayer::decode_init();
   }
 };
 
@@ -80,11 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(f);
   if (dl::file_open(fx.stream.c_str(), fx.dir.c_str(), fx.dir.c_str(), 1) == 0) return 0;
   int last = dl::index_last_valid();
-  if (last >= dl::kIndexCapacity) __builtin_trap();
+  if (last >= format::kIndexCapacity) __builtin_trap();
   uint32_t video = 0, audio = 0;
   dl::get_enable_ch(&video, &audio, fx.dir.c_str(), 1);
   for (int n = 0; n <= last && n < 64; ++n) {
-    dl::FrameIndexEntry e = dl::index_entry(n);
+    format::FrameIndexEntry e = dl::index_entry(n);
     if (e.offset == 0 || e.channel > 15 || e.kind > 1) __builtin_trap();
   }
   int choose = size > 0 ? data[0] : 0;

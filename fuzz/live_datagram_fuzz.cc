@@ -17,6 +17,7 @@
 #include "live/assembly.h"
 #include "live/live.h"
 #include "live/live_state.h"
+#include "virazav.h"
 
 using namespace virazav;
 using namespace virazav::live;
@@ -25,7 +26,7 @@ namespace {
 
 bool set_up() {
   detail::allocate_buffers();
-  decoder::decode_init();
+  decode_init();
   decoder::set_core_pixel_limit(352 * 288);
   return true;
 }

@@ -7,50 +7,51 @@
 #include <string>
 #include <vector>
 
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
-namespace dl = virazav::dlplayer;
+namespace format = virazav::format;
 namespace pf = virazav::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Copy into an exactly sized buffer so that any read past the end is seen.
   std::vector<uint8_t> buf(data, data + size);
-  for (int direction : {dl::kForward, dl::kBackward}) {
-    dl::PacketHeader h;
-    if (dl::parse_packet_header(buf.data(), buf.size(), direction, &h) == dl::kPacketFound) {
-      if (h.offset < 0 || static_cast<size_t>(h.offset) + dl::kPacketHeaderBytes > buf.size())
+  for (int direction : {format::kForward, format::kBackward}) {
+    format::PacketHeader h;
+    if (format::parse_packet_header(buf.data(), buf.size(), direction, &h) ==
+        format::kPacketFound) {
+      if (h.offset < 0 || static_cast<size_t>(h.offset) + format::kPacketHeaderBytes > buf.size())
         __builtin_trap();
     }
   }
   uint32_t pts = 0;
-  dl::packet_time_stamp(buf.data(), buf.size(), &pts);
-  dl::VideoHeaders v;
-  int found = dl::scan_video_headers(buf.data(), buf.size(), &v);
-  if ((found & dl::kFoundVideoObject) &&
+  format::packet_time_stamp(buf.data(), buf.size(), &pts);
+  format::VideoHeaders v;
+  int found = format::scan_video_headers(buf.data(), buf.size(), &v);
+  if ((found & format::kFoundVideoObject) &&
       (v.width <= 0 || v.width > 4095 || v.height <= 0 || v.height > 4095)) {
     __builtin_trap();
   }
-  if (size >= dl::kPackHeaderSize) dl::pack_scr(buf.data());
+  if (size >= format::kPackHeaderSize) format::pack_scr(buf.data());
   std::vector<uint8_t> copy = buf;
-  dl::patch_prev_size(copy.data(), copy.size(), 12345);
+  format::patch_prev_size(copy.data(), copy.size(), 12345);
 
   // The file search on the same bytes (small inputs only, to keep it fast).
   if (size <= 4096) {
     static const std::string path = "/tmp/packet_header_fuzz." + std::to_string(getpid()) + ".bin";
-    pf::FileHandle f = pf::file_open(path, pf::OpenMode::kWriteTruncate);
-    if (f == nullptr) return 0;
-    pf::file_write(f, buf.data(), buf.size());
-    pf::file_close(f);
-    f = pf::file_open(path, pf::OpenMode::kRead);
-    dl::PacketHeader h;
+    pf::File f = pf::File::open(path, pf::OpenMode::kWriteTruncate);
+    if (!f.is_open()) return 0;
+    f.write(buf.data(), buf.size());
+    f.close();
+    f = pf::File::open(path, pf::OpenMode::kRead);
+    format::PacketHeader h;
     int guard = 0;
-    while (f && dl::parse_packet_header(f, dl::kForward, &h) == dl::kPacketFound && guard++ < 64) {
+    while (format::parse_packet_header(f, format::kForward, &h) == format::kPacketFound &&
+           guard++ < 64) {
       if (h.offset < 0 || h.offset >= static_cast<int64_t>(size)) __builtin_trap();
-      pf::file_seek(f, h.offset + 4, pf::SeekFrom::kBegin);
+      f.seek(h.offset + 4, pf::SeekFrom::kBegin);
     }
-    pf::file_close(f);
   }
   return 0;
 }

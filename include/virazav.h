@@ -21,7 +21,8 @@
  *                      when it opens, else none; any other value: none.
  * The library writes its own files relative to the current folder with '/'
  * separators ("img/list%x.txt").  Messages that a desktop build shows in a box
- * go to the message sink (virazav_set_message_handler).
+ * go to the message sink (virazav_set_message_handler), trace lines to the
+ * trace sink (virazav_set_trace_handler).
  */
 #ifndef VIRAZAV_H_
 #define VIRAZAV_H_
@@ -128,6 +129,22 @@ VIRAZAV_API const char* VIRAZAV_CALL virazav_version(void) VIRAZAV_NOEXCEPT;
  * library. Returns 0. Does not block. */
 typedef void (*virazav_message_fn)(const char* text, const char* caption, void* user);
 VIRAZAV_API int VIRAZAV_CALL virazav_set_message_handler(virazav_message_fn fn, void* user) VIRAZAV_NOEXCEPT;
+
+/* virazav_set_trace_handler: replaces the trace sink.
+ *   fn:   called with (line, user) for every complete trace line the library
+ *         writes ("width=%d height=%d", "Cylinders = %d", "usb_rest_kbyte ...",
+ *         the search and skip traces, decoder log lines when
+ *         VIRAZAV_DECODER_LOG is set); line is zero-terminated and ends with
+ *         its "\n", and is valid only during the call. A line the library
+ *         traces in pieces arrives whole, once its "\n" is traced. NULL
+ *         restores the default, which writes every line to standard output
+ *         and flushes it.
+ *   user: passed through to fn.
+ * fn may be called from any library thread, from several at once, and must
+ * not call back into the library. A line goes to the sink that is set when its
+ * "\n" is traced. Returns 0. Does not block; any thread. */
+typedef void (*virazav_trace_fn)(const char* line, void* user);
+VIRAZAV_API int VIRAZAV_CALL virazav_set_trace_handler(virazav_trace_fn fn, void* user) VIRAZAV_NOEXCEPT;
 
 /* virazav_set_progress_handler: observer of long transfers (kora_update).
  *   fn:   called with (bytes done, bytes in all, user) on the calling thread of

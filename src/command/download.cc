@@ -16,7 +16,8 @@
 #include "command/tcpetc.h"
 #include "diag/log.h"
 #include "dlplayer/dataset.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 #include "virazav.h"
 
 namespace virazav::command {
@@ -97,7 +98,7 @@ bool video_block_fits(const uint8_t* b, size_t received, int* records) {
   size_t at = kVideoHeaderSize;
   for (int i = 0; i < count; ++i) {
     if (at + kRecordHeaderSize > received) return false;
-    size_t length = kRecordUnit * dlplayer::load_le16(b + at + kRecordUnitsOffset);
+    size_t length = kRecordUnit * format::load_le16(b + at + kRecordUnitsOffset);
     if (length > received - at - kRecordHeaderSize) return false;
     at += kRecordHeaderSize + length;
   }
@@ -108,7 +109,7 @@ bool video_block_fits(const uint8_t* b, size_t received, int* records) {
 namespace {
 
 void append_index(int kind, int channel, int64_t offset, uint32_t pts) {
-  dlplayer::FrameIndexEntry e;
+  format::FrameIndexEntry e;
   e.kind = static_cast<uint8_t>(kind);
   e.channel = static_cast<uint8_t>(channel);
   e.offset = static_cast<uint64_t>(offset);
@@ -119,25 +120,24 @@ void append_index(int kind, int channel, int64_t offset, uint32_t pts) {
 
 // Stores a checked video block of `received` bytes with `records` records in the open
 // stream file. Returns 0, or VIRAZAV_ERR_STREAM_FILE when a write failed.
-int store_video(DownloadState& st, platform::FileHandle file, uint8_t* b, size_t received,
-                int records) {
+int store_video(DownloadState& st, platform::File& file, uint8_t* b, size_t received, int records) {
   // A block with no record has nothing to point an entry at.
   if (records == 0) return 0;
-  const uint32_t pts = dlplayer::packet_pts(b + kVideoHeaderSize, received - kVideoHeaderSize);
-  append_index(dlplayer::kKindVideo, b[kVideoChannelOffset] >> 4, st.write_offset, pts);
+  const uint32_t pts = format::packet_pts(b + kVideoHeaderSize, received - kVideoHeaderSize);
+  append_index(format::kKindVideo, b[kVideoChannelOffset] >> 4, st.write_offset, pts);
   if (!st.have_first) {
     st.first_pts = pts;
     st.have_first = true;
   }
   size_t at = kVideoHeaderSize;
   for (int i = 0; i < records; ++i) {
-    const size_t length = kRecordUnit * dlplayer::load_le16(b + at + kRecordUnitsOffset);
+    const size_t length = kRecordUnit * format::load_le16(b + at + kRecordUnitsOffset);
     uint8_t* packet = b + at + kRecordHeaderSize;
-    dlplayer::patch_prev_size(packet, length, st.carried);
+    format::patch_prev_size(packet, length, st.carried);
     // Every packet of a block after the first points back to the block's key frame.
     st.carried =
         i == 0 ? static_cast<uint32_t>(length) : st.carried + static_cast<uint32_t>(length);
-    if (length > 0 && platform::file_write(file, packet, length) != 0) {
+    if (length > 0 && file.write(packet, length) != 0) {
       return VIRAZAV_ERR_STREAM_FILE;
     }
     st.write_offset += static_cast<int64_t>(length);
@@ -148,17 +148,17 @@ int store_video(DownloadState& st, platform::FileHandle file, uint8_t* b, size_t
 
 // Appends a received audio block of `received` bytes (more than 6) to the stream file.
 int store_audio(DownloadState& st, const std::string& path, uint8_t* b, size_t received) {
-  platform::FileHandle file = platform::file_open(path, platform::OpenMode::kAppend);
-  if (file == nullptr) return VIRAZAV_ERR_STREAM_FILE;
+  platform::File file = platform::File::open(path, platform::OpenMode::kAppend);
+  if (!file.is_open()) return VIRAZAV_ERR_STREAM_FILE;
   uint8_t* packet = b + kAudioHeaderSize;
   const size_t length = received - kAudioHeaderSize;
-  dlplayer::patch_prev_size(packet, length, st.carried);
+  format::patch_prev_size(packet, length, st.carried);
   st.carried = static_cast<uint32_t>(received);
-  const int w = platform::file_write(file, packet, length);
-  platform::file_close(file);
+  const int w = file.write(packet, length);
+  file.close();
   if (w != 0) return VIRAZAV_ERR_STREAM_FILE;
-  append_index(dlplayer::kKindAudio, b[kAudioChannelOffset] >> 4, st.write_offset,
-               dlplayer::packet_pts(packet, length));
+  append_index(format::kKindAudio, b[kAudioChannelOffset] >> 4, st.write_offset,
+               format::packet_pts(packet, length));
   st.write_offset += static_cast<int64_t>(length);
   return 0;
 }
@@ -246,18 +246,18 @@ int copy_fast(int slot, const char* path, const DownloadRequestValues& values) {
     return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_DOWNLOAD_BLOCK);
   }
 
-  platform::FileHandle file = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-  if (file == nullptr) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
-  uint8_t head[dlplayer::kStreamHeaderSize];
-  dlplayer::write_pack_header(start, head);
-  dlplayer::write_stream_map(kVideoChannelMask, kAudioChannelMask,
-                             head + dlplayer::kPackHeaderSize);
-  int w = platform::file_write(file, head, sizeof head) == 0 ? 0 : VIRAZAV_ERR_STREAM_FILE;
+  platform::File file = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+  if (!file.is_open()) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
+  uint8_t head[format::kStreamHeaderSize];
+  format::write_pack_header(start, head);
+  format::write_stream_map(kVideoChannelMask, kAudioChannelMask, head + format::kPackHeaderSize);
+  int w = file.write(head, sizeof head) == 0 ? 0 : VIRAZAV_ERR_STREAM_FILE;
   if (w == 0) {
     st.write_offset = static_cast<int64_t>(sizeof head);
     if (received > kVideoHeaderSize) w = store_video(st, file, buffer.data(), received, records);
   }
-  platform::file_close(file);
+  // Closed before the audio block is appended through a handle of its own.
+  file.close();
   if (w != 0) return drain_and_return(slot, asize, buffer, w);
 
   long audio = 0;
@@ -312,17 +312,17 @@ int copy_next(int slot, const char* path, uint8_t* count4, const char* index_dir
       if (!video_block_fits(buffer.data(), received, &records)) {
         return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_DOWNLOAD_BLOCK);
       }
-      platform::FileHandle file = platform::file_open(path, platform::OpenMode::kAppend);
-      if (file == nullptr) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
+      platform::File file = platform::File::open(path, platform::OpenMode::kAppend);
+      if (!file.is_open()) return drain_and_return(slot, asize, buffer, VIRAZAV_ERR_STREAM_FILE);
       const bool first_block = !st.have_first;
       int w = store_video(st, file, buffer.data(), received, records);
-      platform::file_close(file);
+      file.close();
       if (w != 0) return drain_and_return(slot, asize, buffer, w);
       if (records > 0) {
         stored_video = true;
         video_pts = first_block ? st.first_pts
-                                : dlplayer::packet_pts(buffer.data() + kVideoHeaderSize,
-                                                       received - kVideoHeaderSize);
+                                : format::packet_pts(buffer.data() + kVideoHeaderSize,
+                                                     received - kVideoHeaderSize);
       }
       total = static_cast<uint32_t>(received);
     }
@@ -334,22 +334,13 @@ int copy_next(int slot, const char* path, uint8_t* count4, const char* index_dir
   total += static_cast<uint32_t>(audio);
 
   if (count4 != nullptr) {
-    count4[0] = static_cast<uint8_t>(total >> 24);
-    count4[1] = static_cast<uint8_t>(total >> 16);
-    count4[2] = static_cast<uint8_t>(total >> 8);
-    count4[3] = static_cast<uint8_t>(total);
+    format::store_be32(count4, total);
   }
   diag::log_value("kora_copy_next_r", total);
   if (!stored_video) return 1;
   // Time stamps wrap at 32 bits; the difference is taken modulo 2^32.
   const int32_t elapsed = static_cast<int32_t>(video_pts - st.first_pts);
   return elapsed <= kTicksPerSecond ? 1 : elapsed / kTicksPerSecond;
-}
-
-DownloadProgress download_progress() {
-  DownloadState& st = state();
-  std::lock_guard<std::mutex> lock(st.mu);
-  return {st.write_offset, st.carried, st.first_pts, st.have_first};
 }
 
 }  // namespace virazav::command

@@ -23,16 +23,6 @@ int copy_fast(int slot, const char* path, const DownloadRequestValues& values);
 // since the download's first time stamp (at least 1), 0 at the end, or a failure code.
 int copy_next(int slot, const char* path, uint8_t* count4, const char* index_dir);
 
-// The download's state, for tests: bytes written to the stream file so far, the prev_size
-// value the next stored packet receives, and the first time stamp.
-struct DownloadProgress {
-  int64_t write_offset = 0;
-  uint32_t carried_prev_size = 0;
-  uint32_t first_pts = 0;
-  bool have_first_pts = false;
-};
-DownloadProgress download_progress();
-
 // Checks the records of a received video block (a 100-byte header, then records of a
 // 6-byte header and 32 x their length unit bytes): returns true and stores the record
 // count in *records when every record lies inside the `received` bytes (more than 100).

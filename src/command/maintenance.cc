@@ -86,15 +86,15 @@ int update(int slot, const char* file_name, int kind) {
   platform::Buffer data(kUpdateMax + 1);
   if (!data.ok()) return VIRAZAV_ERR_NO_MEMORY;
   if (file_name == nullptr) return VIRAZAV_ERR_FAIL;
-  platform::FileHandle f = platform::file_open(file_name, platform::OpenMode::kRead);
-  if (f == nullptr) return VIRAZAV_ERR_FAIL;
+  platform::File f = platform::File::open(file_name, platform::OpenMode::kRead);
+  if (!f.is_open()) return VIRAZAV_ERR_FAIL;
   size_t n = 0;
   while (n < kUpdateMax) {
-    long r = platform::file_read(f, data.data() + n, kUpdateMax - n);
+    long r = f.read(data.data() + n, kUpdateMax - n);
     if (r <= 0) break;
     n += static_cast<size_t>(r);
   }
-  platform::file_close(f);
+  f.close();
   if (n == 0) return VIRAZAV_ERR_EMPTY_FILE;
 
   CommandForm form;

@@ -24,11 +24,9 @@ int token2_or(int slot, int rc) {
 
 // Writes `n` bytes to `path`, emptying it first. Returns 0 or -1.
 int write_whole_file(const std::string& path, const void* data, size_t n) {
-  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-  if (f == nullptr) return -1;
-  int rc = platform::file_write(f, data, n);
-  platform::file_close(f);
-  return rc;
+  platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+  if (!f.is_open()) return -1;
+  return f.write(data, n);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 
 #include "decoder/decoder.h"
 #include "decoder/decoder_state.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 
 namespace virazav::decoder {
 namespace {
@@ -79,10 +80,9 @@ int adpcm_decode_packet(uint8_t* packet, size_t room, int buffer_index) {
   }
   platform::Buffer& work = s.adpcm_work[buffer_index];
   if (!work.ok() || work.size() < kAdpcmDataBytes) return 0;
-  dlplayer::PacketHeader h;
-  if (dlplayer::parse_packet_header(packet, room, dlplayer::kForward, &h) !=
-          dlplayer::kPacketFound ||
-      h.kind != dlplayer::kKindAudio) {
+  format::PacketHeader h;
+  if (format::parse_packet_header(packet, room, format::kForward, &h) != format::kPacketFound ||
+      h.kind != format::kKindAudio) {
     return 0;
   }
   const uint8_t* start = packet + h.offset;
@@ -96,7 +96,7 @@ int adpcm_decode_packet(uint8_t* packet, size_t room, int buffer_index) {
   std::memcpy(work.data(), start + kAudioHeaderBytes, copy);
   std::memset(work.data() + copy, 0, kAdpcmDataBytes - copy);
   AdpcmState st;
-  st.predictor = static_cast<int16_t>(dlplayer::load_le16(start + kStateBPredictor));
+  st.predictor = static_cast<int16_t>(format::load_le16(start + kStateBPredictor));
   st.index = start[kStateBIndex];
   // Samples go over the packet from the caller's first byte on; the codes
   // are already safe in the work buffer.
@@ -105,8 +105,8 @@ int adpcm_decode_packet(uint8_t* packet, size_t room, int buffer_index) {
     uint8_t b = work.data()[i];
     int16_t lo = adpcm_decode_nibble(b & 0x0F, &st);
     int16_t hi = adpcm_decode_nibble(b >> 4, &st);
-    dlplayer::store_le16(out + 4 * i, static_cast<uint16_t>(lo));
-    dlplayer::store_le16(out + 4 * i + 2, static_cast<uint16_t>(hi));
+    format::store_le16(out + 4 * i, static_cast<uint16_t>(lo));
+    format::store_le16(out + 4 * i + 2, static_cast<uint16_t>(hi));
   }
   return static_cast<int>(kPcmPacketBytes);
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
 #include "platform/platform.h"
 
 namespace virazav::decoder {
@@ -17,8 +17,8 @@ constexpr uint16_t kBitsPerPixel = 24;
 
 // Fills the 14-byte file header and the 40-byte information header.
 void fill_headers(uint8_t out[kBitmapHeaderBytes], int width, int height, uint32_t image_size) {
-  using dlplayer::store_le16;
-  using dlplayer::store_le32;
+  using format::store_le16;
+  using format::store_le32;
   store_le16(out + 0, kBitmapType);
   store_le32(out + 2, image_size + static_cast<uint32_t>(kBitmapHeaderBytes));
   store_le16(out + 6, 0);
@@ -46,12 +46,11 @@ int write_frame_bmp(const std::string& path, const uint8_t* picture, int width, 
   size_t image = static_cast<size_t>(width) * rows * 3;
   uint8_t headers[kBitmapHeaderBytes];
   fill_headers(headers, width, rows, static_cast<uint32_t>(image));
-  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-  if (f == nullptr) return -1;  // a bitmap that cannot be created is skipped
+  platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+  if (!f.is_open()) return -1;  // a bitmap that cannot be created is skipped
   const uint8_t* first = picture + static_cast<size_t>(width) * 3 * kBitmapDroppedRows;
-  int rc = platform::file_write(f, headers, sizeof headers);
-  if (rc == 0) rc = platform::file_write(f, first, image);
-  platform::file_close(f);
+  int rc = f.write(headers, sizeof headers);
+  if (rc == 0) rc = f.write(first, image);
   return rc;
 }
 

@@ -1,7 +1,8 @@
 // The decoder wrapper as the players and the live receiver use it: the sixteen
 // per-channel instances with their pictures and channel records, the frame
 // buffer, the frame-decoding operations, the bitmap writer and the ADPCM audio
-// decoder. decode_init and decode_deinit set all of it up and release it.
+// decoder. set_up and tear_down make and release all of it; the exported
+// decode_init and decode_deinit run them with the data-set layer (dlplayer).
 #pragma once
 
 #include <cstddef>
@@ -18,20 +19,20 @@ inline constexpr int kBitmapDroppedRows = 8;
 inline constexpr size_t kBitmapHeaderBytes = 54;
 
 // ---- Set-up ------------------------------------------------------------------------
-// Clears the synced flags, allocates the frame buffer, sets up the ADPCM
-// decoder and the instances, then initialises the data-set layer. Returns 0;
-// 1 when the data-set layer could not allocate its buffers; -1 when the frame
-// buffer could not be allocated (message "error: GlobalAlloc", caption
-// "decode_init error"; nothing else set up).
-int decode_init();
-// Releases the frame buffer, the ADPCM buffers, the pictures and the
-// instances, and the data-set layer.
-void decode_deinit();
-// True once decoder_setup has run (and decode_deinit has not since).
+// The decoder's part of decode_init: clears the synced flags, allocates the
+// frame buffer, sets up the ADPCM decoder and, once until tear_down, the
+// instances (decoder_setup). Returns 0, or -1 when the frame buffer could not
+// be allocated (message "error: GlobalAlloc", caption "decode_init error";
+// nothing else set up).
+int set_up();
+// The decoder's part of decode_deinit: releases the frame buffer, the ADPCM
+// buffers, the pictures and the instances.
+void tear_down();
+// True once decoder_setup has run (and tear_down has not since).
 bool setup_done();
 
 // The 1 MiB frame buffer every packet of the data set is read into, or
-// nullptr before decode_init.
+// nullptr before set_up.
 uint8_t* frame_buffer();
 
 // ---- Channel records and instances ---------------------------------------------------
@@ -65,15 +66,23 @@ int decode_with_channel(int channel, const uint8_t* data, size_t length);
 // Evaluates a decode result as the players do: 0 and 10 succeed; 11, 12 and
 // 13 show their message; anything else fails silently. Returns 1 or 0.
 int evaluate_result(int result);
-// Decodes the packet in the frame buffer (the data set's current packet) with
-// its channel's instance. Returns 1 on success, 0 on failure.
-int decode_loaded_frame();
 // Decodes a video packet held in memory that carries a sequence header:
-// parses its header, scans its video headers, stores the size in the channel
-// record, marks the channel synced, resizes and decodes. Returns 1 on success;
-// 0 when the packet is not a video packet with a sequence header, or the
-// decode fails. *channel (may be null) receives the packet's channel.
-int decode_frame_buffer(const uint8_t* packet, size_t length, int* channel = nullptr);
+// parses its header (format::parse_packet_header in `direction`:
+// format::kForward searches for the packet start, any other direction
+// requires it at the first byte), scans its video headers, stores the size in
+// the channel record, marks the channel synced, resizes and decodes. Returns 1
+// on success; 0 when the packet is not a video packet with a sequence header,
+// or the decode fails. *channel (may be null) receives the packet's channel.
+int decode_frame_buffer(const uint8_t* packet, size_t length, int direction,
+                        int* channel = nullptr);
+
+// The live decodes below parse their packets in the player's current
+// direction, which the data-set layer owns: it installs its reader when
+// decode_init runs. Without a reader (nullptr restores that) they search
+// forward, the player's direction before any play mode. Thread-safe.
+using DirectionReader = int (*)();
+void set_direction_reader(DirectionReader reader);
+
 // decode_frame_buffer, then the channel's picture written to `path` as a
 // bitmap. Returns -1 before set-up, otherwise 0 (written or not).
 int decode_live_frame_to_file(const std::string& path, const uint8_t* packet, size_t length);

@@ -36,6 +36,7 @@ struct DecoderState {
   platform::Buffer pictures[kChannels];
   ChannelSize sizes[kChannels];
   std::atomic<int32_t> synced[kChannels] = {};
+  std::atomic<DirectionReader> direction_reader{nullptr};
 
   platform::Buffer adpcm_work[kAdpcmBuffers];
   bool adpcm_ready = false;

@@ -1,6 +1,6 @@
 // The decoder core entry: option dispatch over the parameter records, the
 // post-processing level, and the header probe, which reads the video object
-// layer header itself to learn a stream's picture size.
+// layer header itself (format/video_headers) to learn a stream's picture size.
 #include "decoder/decore.h"
 
 #include <atomic>
@@ -8,6 +8,7 @@
 #include <new>
 
 #include "decoder/core_instance.h"
+#include "format/video_headers.h"
 
 namespace virazav::decoder {
 namespace {
@@ -15,41 +16,6 @@ namespace {
 std::atomic<int> g_post_level{0};
 
 constexpr int kMaxPostLevel = 100;
-constexpr int kMaxDimension = 4095;  // the probe packs 12 bits each
-constexpr int kShapeRectangular = 0;
-constexpr int kShapeGrayscale = 3;
-constexpr int kAspectExtended = 15;
-constexpr int kVbvParameterBits = 79;  // the VBV fields with their markers
-
-// Bounds-checked big-endian bit reader over a byte range.
-class BitReader {
- public:
-  BitReader(const uint8_t* data, size_t length) : data_(data), bits_(length * 8) {}
-  uint32_t get(int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) {
-      if (pos_ >= bits_) {
-        overrun_ = true;
-        return 0;
-      }
-      v = (v << 1) | ((data_[pos_ >> 3] >> (7 - (pos_ & 7))) & 1u);
-      ++pos_;
-    }
-    return v;
-  }
-  void skip(int n) { get_skip(n); }
-  bool overrun() const { return overrun_; }
-
- private:
-  void get_skip(int n) {
-    pos_ += static_cast<size_t>(n);
-    if (pos_ > bits_) overrun_ = true;
-  }
-  const uint8_t* data_;
-  size_t bits_;
-  size_t pos_ = 0;
-  bool overrun_ = false;
-};
 
 // The state buffer holds a marker word and, behind it, the instance; the
 // marker tells a constructed instance from a zero-filled or released buffer.
@@ -133,52 +99,8 @@ int post_processing_filter_set(int level) {
 }
 
 int probe_video_object(const uint8_t* data, size_t length, uint32_t* packed_size) {
-  if (data == nullptr || packed_size == nullptr) return kDecoreBadPicture;
-  size_t limit = length < kProbeBytes ? length : kProbeBytes;
-  size_t at = limit;
-  for (size_t i = 0; i + 3 < limit; ++i) {
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0xF0) == 0x20) {
-      at = i + 4;
-      break;
-    }
-  }
-  if (at >= limit) return kDecoreBadPicture;
-  BitReader r(data + at, limit - at);
-  r.skip(1);  // random_accessible_vol
-  r.skip(8);  // video_object_type_indication
-  uint32_t verid = 1;
-  if (r.get(1)) {  // is_object_layer_identifier
-    verid = r.get(4);
-    r.skip(3);  // priority
-  }
-  if (r.get(4) == kAspectExtended) r.skip(16);  // par_width, par_height
-  if (r.get(1)) {                               // vol_control_parameters
-    r.skip(2);                                  // chroma_format
-    r.skip(1);                                  // low_delay
-    if (r.get(1)) r.skip(kVbvParameterBits);
-  }
-  uint32_t shape = r.get(2);
-  if (shape == kShapeGrayscale && verid != 1) r.skip(4);
-  if (r.get(1) != 1) return kDecoreBadPicture;  // marker
-  uint32_t resolution = r.get(16);
-  if (r.get(1) != 1 || resolution == 0) return kDecoreBadPicture;
-  if (r.get(1)) {  // fixed_vop_rate
-    int bits = 1;
-    while ((1u << bits) < resolution) ++bits;
-    r.skip(bits);
-  }
-  if (shape != kShapeRectangular) return kDecoreBadPicture;
-  if (r.get(1) != 1) return kDecoreBadPicture;
-  uint32_t width = r.get(13);
-  if (r.get(1) != 1) return kDecoreBadPicture;
-  uint32_t height = r.get(13);
-  if (r.get(1) != 1) return kDecoreBadPicture;
-  if (r.overrun()) return kDecoreBadPicture;
-  if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) {
-    return kDecoreBadPicture;
-  }
-  *packed_size = width * 4096 + height;
-  return kDecoreOk;
+  return format::probe_video_object_layer(data, length, packed_size) ? kDecoreOk
+                                                                     : kDecoreBadPicture;
 }
 
 int decore(uint32_t handle, uint32_t option, void* param1, void* param2) {

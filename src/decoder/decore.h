@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/video_headers.h"
+
 namespace virazav::decoder {
 
 // Options.
@@ -37,7 +39,7 @@ inline constexpr int kOutputRgb24 = 5;
 inline constexpr uint32_t kDecoreHandle = 1;
 
 // The header probe reads at most this many bytes after a video object start.
-inline constexpr size_t kProbeBytes = 256;
+inline constexpr size_t kProbeBytes = format::kVideoObjectProbeBytes;
 
 // Instance parameters: size, output format, time increment, six buffers.
 struct DecoderParam {
@@ -95,11 +97,12 @@ struct DecoderSize {
 // Not thread-safe per instance; distinct instances may decode concurrently.
 int decore(uint32_t handle, uint32_t option, void* param1, void* param2);
 
-// The header probe on a bounded buffer: looks for a video object layer start
-// (00 00 01 20..2F) within the first min(kProbeBytes, length) bytes of `data`
-// and parses its header up to the picture size. Stores width × 4096 + height
-// and returns kDecoreOk, or returns kDecoreBadPicture when there is no valid
-// rectangular layer header with both sizes in 1..4095.
+// The header probe on a bounded buffer (format::probe_video_object_layer): looks
+// for a video object layer start (00 00 01 20..2F) within the first
+// min(kProbeBytes, length) bytes of `data` and parses its header up to the
+// picture size. Stores width × 4096 + height and returns kDecoreOk, or returns
+// kDecoreBadPicture when there is no valid rectangular layer header with both
+// sizes in 1..4095.
 int probe_video_object(const uint8_t* data, size_t length, uint32_t* packed_size);
 
 // The post-processing level set with kDecorePostProcessing, and the filter set

@@ -1,15 +1,13 @@
-// The sixteen per-channel decoder instances: set-up and release with the
-// data-set layer, channel records and pictures, the resize rule, and the
-// frame-decoding operations of the players and the live receiver.
+// The sixteen per-channel decoder instances: set-up and release, channel
+// records and pictures, the resize rule, and the frame-decoding operations of
+// the players and the live receiver.
 #include <cstring>
 
 #include "decoder/decoder.h"
 #include "decoder/decoder_state.h"
 #include "decoder/decore.h"
-#include "dlplayer/dataset.h"
-#include "dlplayer/dlplayer.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::decoder {
@@ -109,6 +107,12 @@ bool allocate_pictures(int width, int height) {
   return ok;
 }
 
+// The player's current direction, through the data-set layer's reader.
+int live_direction() {
+  DirectionReader reader = state().direction_reader.load();
+  return reader ? reader() : format::kForward;
+}
+
 void decoder_setup() {
   for (ChannelSize& s : state().sizes) s = ChannelSize{};
   if (allocate_pictures(kInitialSize, kInitialSize)) create_decoders(kInitialSize, kInitialSize);
@@ -117,7 +121,7 @@ void decoder_setup() {
 
 }  // namespace
 
-int decode_init() {
+int set_up() {
   detail::DecoderState& s = state();
   clear_synced_all();
   if (!s.frame_buffer.ok()) {
@@ -129,13 +133,11 @@ int decode_init() {
   }
   adpcm_init(kAdpcmMono, kAdpcmDataBytes);
   if (!s.setup.load()) decoder_setup();
-  return dlplayer::init();
+  return 0;
 }
 
-void decode_deinit() {
+void tear_down() {
   detail::DecoderState& s = state();
-  // The data set first: its playback thread decodes into the pictures.
-  dlplayer::deinit();
   s.frame_buffer = platform::Buffer();
   adpcm_release();
   release_decoders();
@@ -231,20 +233,10 @@ int evaluate_result(int result) {
   }
 }
 
-int decode_loaded_frame() {
-  uint8_t* fb = frame_buffer();
-  if (fb == nullptr) return 0;
-  dlplayer::CurrentPacket p = dlplayer::current_packet();
-  size_t length = p.packet_size < p.loaded ? p.packet_size : p.loaded;
-  if (length > kFrameBufferSize) length = kFrameBufferSize;
-  return evaluate_result(decode_with_channel(p.channel, fb, length));
-}
-
-int decode_frame_buffer(const uint8_t* packet, size_t length, int* channel) {
+int decode_frame_buffer(const uint8_t* packet, size_t length, int direction, int* channel) {
   if (packet == nullptr || length == 0) return 0;
-  dlplayer::PacketHeader h;
-  if (dlplayer::parse_packet_header(packet, length, dlplayer::play_direction(), &h) !=
-      dlplayer::kPacketFound) {
+  format::PacketHeader h;
+  if (format::parse_packet_header(packet, length, direction, &h) != format::kPacketFound) {
     return 0;
   }
   if (channel) *channel = h.channel;
@@ -252,20 +244,26 @@ int decode_frame_buffer(const uint8_t* packet, size_t length, int* channel) {
   // of what the caller holds.
   const uint8_t* start = packet + h.offset;
   size_t n = length - static_cast<size_t>(h.offset);
-  if (h.packet_size >= dlplayer::kPacketHeaderBytes && h.packet_size < n) n = h.packet_size;
-  dlplayer::VideoHeaders v;
-  dlplayer::scan_video_headers(start, n, &v);
-  if (v.width == 0 || v.height == 0 || h.kind != dlplayer::kKindVideo) return 0;
+  if (h.packet_size >= format::kPacketHeaderBytes && h.packet_size < n) n = h.packet_size;
+  format::VideoHeaders v;
+  format::scan_video_headers(start, n, &v);
+  if (v.width == 0 || v.height == 0 || h.kind != format::kKindVideo) return 0;
   set_channel_size(h.channel, v.width, v.height);
   set_synced(h.channel, true);
   if (!resize_decoders(h.channel)) return 0;
   return evaluate_result(decode_with_channel(h.channel, start, n));
 }
 
+void set_direction_reader(DirectionReader reader) {
+  state().direction_reader.store(reader);
+}
+
 int decode_live_frame_to_file(const std::string& path, const uint8_t* packet, size_t length) {
   if (!setup_done()) return -1;
   int channel = 0;
-  if (decode_frame_buffer(packet, length, &channel) == 1) write_channel_bmp(path, channel);
+  if (decode_frame_buffer(packet, length, live_direction(), &channel) == 1) {
+    write_channel_bmp(path, channel);
+  }
   return 0;
 }
 
@@ -279,12 +277,12 @@ int decode_live_queue_to_file(const std::string& path, QueuedPicture* records, i
   for (int i = 0; i < count; ++i) {
     QueuedPicture& r = records[i];
     if (r.length == 0 || r.data == nullptr) continue;
-    if (r.vop_kind == dlplayer::kVopPredicted) {
+    if (r.vop_kind == format::kVopPredicted) {
       if (r.due_ms > elapsed_ms) break;
       decoded = evaluate_result(decode_with_channel(channel, r.data, r.length)) == 1;
       if (decoded) r.length = 0;
     } else {
-      if (decode_frame_buffer(r.data, r.length) != 1) break;
+      if (decode_frame_buffer(r.data, r.length, live_direction()) != 1) break;
       r.length = 0;
       decoded = true;
     }

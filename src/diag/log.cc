@@ -12,9 +12,9 @@ namespace virazav::diag {
 namespace {
 
 struct LogState {
-  std::mutex entry_mu;         // serialises whole entries
-  std::atomic<int> drive{0};   // 'C'..'F' or 0
-  int day_of_last_entry = -1;  // guarded by entry_mu
+  platform::Mutex entry_mu;   // serialises whole entries
+  std::atomic<int> drive{0};  // 'C'..'F' or 0
+  int day_of_last_entry VZ_GUARDED_BY(entry_mu) = -1;
 };
 LogState g_log;
 
@@ -42,7 +42,8 @@ std::string log_file_path(const std::string& root, int weekday) {
 LogEntry::LogEntry(const char* name) {
   int drive = g_log.drive.load();
   if (!is_log_drive(drive)) return;
-  lock_ = std::unique_lock<std::mutex>(g_log.entry_mu);
+  lock_ = std::unique_lock<platform::Mutex>(g_log.entry_mu);
+  g_log.entry_mu.assert_held();
 
   platform::LocalTime now = platform::local_time_now();
   std::string root;
@@ -64,17 +65,17 @@ LogEntry::LogEntry(const char* name) {
     mode = platform::last_access_day(path) == now.day ? platform::OpenMode::kAppend
                                                       : platform::OpenMode::kWriteTruncate;
   }
-  file_ = platform::file_open(path, mode);
-  if (file_ == nullptr) {
+  file_ = platform::File::open(path, mode);
+  if (!file_.is_open()) {
     std::string unit = platform::join_path(root, "unit_");
     platform::make_directory(unit);
-    file_ = platform::file_open(path, platform::OpenMode::kAppend);
-    if (file_ == nullptr) {
+    file_ = platform::File::open(path, platform::OpenMode::kAppend);
+    if (!file_.is_open()) {
       platform::make_directory(platform::join_path(unit, "log"));
-      file_ = platform::file_open(path, platform::OpenMode::kAppend);
+      file_ = platform::File::open(path, platform::OpenMode::kAppend);
     }
   }
-  if (file_ == nullptr) {  // the entry is skipped
+  if (!file_.is_open()) {  // the entry is skipped
     lock_.unlock();
     return;
   }
@@ -86,17 +87,17 @@ LogEntry::LogEntry(const char* name) {
 }
 
 LogEntry::~LogEntry() {
-  if (file_ == nullptr) return;
+  if (!file_.is_open()) return;
   put(");\n", 3);
-  platform::file_close(file_);
+  file_.close();
 }
 
 void LogEntry::put(const char* s, size_t n) {
-  platform::file_write(file_, s, n);
+  file_.write(s, n);
 }
 
 LogEntry& LogEntry::value(uint32_t v) {
-  if (file_ == nullptr) return *this;
+  if (!file_.is_open()) return *this;
   char b[16];
   int n = std::snprintf(b, sizeof b, "0x%x,", v);
   put(b, static_cast<size_t>(n));
@@ -104,7 +105,7 @@ LogEntry& LogEntry::value(uint32_t v) {
 }
 
 LogEntry& LogEntry::values3(uint32_t a, uint32_t b, uint32_t c) {
-  if (file_ == nullptr) return *this;
+  if (!file_.is_open()) return *this;
   char buf[48];
   int n = std::snprintf(buf, sizeof buf, "0x%x,0x%x,0x%x,", a, b, c);
   put(buf, static_cast<size_t>(n));
@@ -112,7 +113,7 @@ LogEntry& LogEntry::values3(uint32_t a, uint32_t b, uint32_t c) {
 }
 
 LogEntry& LogEntry::text(const char* t) {
-  if (file_ == nullptr) return *this;
+  if (!file_.is_open()) return *this;
   char buf[40];
   int n = std::snprintf(buf, sizeof buf, "\"%.30s\",", t ? t : "");
   put(buf, static_cast<size_t>(n));
@@ -120,7 +121,7 @@ LogEntry& LogEntry::text(const char* t) {
 }
 
 void forget_day_of_last_entry() {
-  std::lock_guard<std::mutex> lock(g_log.entry_mu);
+  platform::MutexLock lock(g_log.entry_mu);
   g_log.day_of_last_entry = -1;
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::diag {
@@ -32,8 +33,8 @@ class LogEntry {
 
  private:
   void put(const char* s, size_t n);
-  std::unique_lock<std::mutex> lock_;
-  platform::FileHandle file_ = nullptr;
+  std::unique_lock<platform::Mutex> lock_;
+  platform::File file_;  // closed before lock_ is released
 };
 
 // Convenience: an entry with one value.

@@ -18,7 +18,7 @@ DataSetState& state() {
 bool ensure_index() {
   DataSetState& s = state();
   if (s.index.ok()) return true;
-  s.index = platform::Buffer(kIndexFileBytes);
+  s.index = platform::Buffer(format::kIndexFileBytes);
   return s.index.ok();
 }
 
@@ -36,12 +36,13 @@ int index_reset() {
   return 0;
 }
 
-int index_append(const FrameIndexEntry& entry) {
+int index_append(const format::FrameIndexEntry& entry) {
   detail::DataSetState& s = state();
   if (!detail::ensure_index()) return -1;
   int n = s.cursor.load();
-  if (n < 0 || n >= kIndexCapacity) return -1;
-  encode_index_entry(entry, s.index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+  if (n < 0 || n >= format::kIndexCapacity) return -1;
+  format::encode_index_entry(entry,
+                             s.index.data() + static_cast<size_t>(n) * format::kIndexEntrySize);
   s.cursor.store(n + 1);
   return 0;
 }
@@ -54,10 +55,11 @@ void set_index_cursor(int entry) {
   state().cursor.store(entry);
 }
 
-FrameIndexEntry index_entry(int n) {
+format::FrameIndexEntry index_entry(int n) {
   detail::DataSetState& s = state();
-  if (n < 0 || n >= kIndexCapacity || !s.index.ok()) return FrameIndexEntry{};
-  return decode_index_entry(s.index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+  if (n < 0 || n >= format::kIndexCapacity || !s.index.ok()) return format::FrameIndexEntry{};
+  return format::decode_index_entry(s.index.data() +
+                                    static_cast<size_t>(n) * format::kIndexEntrySize);
 }
 
 int index_last_valid() {
@@ -71,15 +73,12 @@ std::string index_file_path(const std::string& dir) {
 int write_index_file(const std::string& dir, int count) {
   detail::DataSetState& s = state();
   if (count < 0) count = 0;
-  if (count > kIndexCapacity) count = kIndexCapacity;
+  if (count > format::kIndexCapacity) count = format::kIndexCapacity;
   if (count > 0 && !s.index.ok()) return -1;
-  platform::FileHandle f =
-      platform::file_open(index_file_path(dir), platform::OpenMode::kWriteTruncate);
-  if (f == nullptr) return -1;
+  platform::File f = platform::File::open(index_file_path(dir), platform::OpenMode::kWriteTruncate);
+  if (!f.is_open()) return -1;
   int rc = 0;
-  if (count > 0)
-    rc = platform::file_write(f, s.index.data(), static_cast<size_t>(count) * kIndexEntrySize);
-  platform::file_close(f);
+  if (count > 0) rc = f.write(s.index.data(), static_cast<size_t>(count) * format::kIndexEntrySize);
   return rc == 0 ? 0 : -1;
 }
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 
 namespace virazav::dlplayer {
 
@@ -23,13 +23,13 @@ namespace virazav::dlplayer {
 int index_reset();
 // Stores `entry` at the cursor and advances it. Returns 0, or -1 when the
 // index is full (576,000 entries) or cannot be allocated (nothing stored).
-int index_append(const FrameIndexEntry& entry);
+int index_append(const format::FrameIndexEntry& entry);
 // The cursor: during a download the number of entries made so far; during
 // playback the current entry number.
 int index_cursor();
 void set_index_cursor(int entry);
 // Reads entry `n`; entries outside 0..575,999 read as all zero.
-FrameIndexEntry index_entry(int n);
+format::FrameIndexEntry index_entry(int n);
 // Number of the last valid entry (-1 when none).
 int index_last_valid();
 // The path of the index file of a directory: "<dir>/.index".
@@ -54,10 +54,10 @@ AudioOutputView audio_output();
 
 // ---- The current packet ------------------------------------------------------------
 // The packet last read into the decoder's frame buffer: channel, sizes, kind
-// and time stamp. The decoder reads them to decode the loaded frame.
+// and time stamp; decode_loaded_frame decodes it.
 struct CurrentPacket {
   int channel = 0;
-  int kind = kKindVideo;
+  int kind = format::kKindVideo;
   uint32_t packet_size = 0;
   uint32_t prev_size = 0;
   uint32_t pts = 0;
@@ -66,6 +66,11 @@ struct CurrentPacket {
 };
 CurrentPacket current_packet();
 void set_current_packet(const CurrentPacket& packet);
+// Decodes the current packet in the frame buffer (packet_size bytes, or the
+// bytes loaded when fewer) with its channel's decoder instance, evaluated as
+// decoder::evaluate_result does. Returns 1 on success, 0 on failure (also
+// before decode_init).
+int decode_loaded_frame();
 
 // The player's current direction (kForward, or kBackward while playing back).
 int play_direction();

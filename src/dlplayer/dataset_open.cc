@@ -1,6 +1,7 @@
-// The data set's life cycle: the layer's set-up and release, opening a stream
-// file (first packet, index, end time, playback thread) and closing it, the
-// channel pictures handed to the application, and the mask and index exports.
+// The data set's life cycle: decode_init and decode_deinit around the
+// decoder, the layer's set-up and release, opening a stream file (first
+// packet, index, end time, playback thread) and closing it, the channel
+// pictures handed to the application, and the mask and index exports.
 #include <cstring>
 
 #include "decoder/decoder.h"
@@ -10,8 +11,8 @@
 #include "dlplayer/frame_index.h"
 #include "dlplayer/packet_io.h"
 #include "dlplayer/playback_thread.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer {
@@ -46,35 +47,35 @@ void find_last_key_frame() {
   s.last_key_prev_size = 0;
   if (s.index_ready.load() != 1) {
     int64_t from = s.file_size > kTailBytes ? s.file_size - kTailBytes : 0;
-    if (platform::file_seek(s.file, from, platform::SeekFrom::kBegin) != 0) return;
+    if (s.file.seek(from, platform::SeekFrom::kBegin) != 0) return;
     for (int i = 0; i < kTailPackets; ++i) {
-      PacketHeader h;
-      if (parse_packet_header(s.file, kForward, &h) != kPacketFound) break;
+      format::PacketHeader h;
+      if (format::parse_packet_header(s.file, format::kForward, &h) != format::kPacketFound) break;
       if (detail::load_packet(s.file, h) < 0) {
         // A packet whose size cannot be right: search on after its start code.
-        if (platform::file_seek(s.file, h.offset + 4, platform::SeekFrom::kBegin) != 0) break;
+        if (s.file.seek(h.offset + 4, platform::SeekFrom::kBegin) != 0) break;
         continue;
       }
-      if (h.kind != kKindVideo) continue;
-      VideoHeaders v;
-      scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
-      if (v.vop_kind == kVopIntra) {
-        s.last_key_offset = platform::file_tell(s.file);
+      if (h.kind != format::kKindVideo) continue;
+      format::VideoHeaders v;
+      format::scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
+      if (v.vop_kind == format::kVopIntra) {
+        s.last_key_offset = s.file.tell();
         s.last_key_prev_size = h.prev_size;
       }
     }
     return;
   }
   for (int n = s.last_valid.load(); n >= 1; --n) {
-    FrameIndexEntry e = index_entry(n);
-    if (e.kind != kKindVideo) continue;
+    format::FrameIndexEntry e = index_entry(n);
+    if (e.kind != format::kKindVideo) continue;
     s.last_key_offset = static_cast<int64_t>(e.offset);
-    if (platform::file_seek(s.file, s.last_key_offset, platform::SeekFrom::kBegin) != 0) return;
-    PacketHeader h;
-    if (parse_packet_header(s.file, kForward, &h) != kPacketFound) return;
+    if (s.file.seek(s.last_key_offset, platform::SeekFrom::kBegin) != 0) return;
+    format::PacketHeader h;
+    if (format::parse_packet_header(s.file, format::kForward, &h) != format::kPacketFound) return;
     if (detail::load_packet(s.file, h) < 0) return;
-    VideoHeaders v;
-    scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
+    format::VideoHeaders v;
+    format::scan_video_headers(decoder::frame_buffer(), s.packet.loaded, &v);
     s.last_key_prev_size = h.prev_size;
     return;
   }
@@ -83,10 +84,8 @@ void find_last_key_frame() {
 void close_files() {
   DataSetState& s = state();
   std::lock_guard<std::mutex> lock(s.player_lock);
-  platform::file_close(s.file);
-  platform::file_close(s.build_file);
-  s.file = nullptr;
-  s.build_file = nullptr;
+  s.file.close();
+  s.build_file.close();
 }
 
 // Refuses an open after the file was opened: closes it, shows the message.
@@ -98,6 +97,17 @@ uint32_t refuse(const char* path) {
 }
 
 }  // namespace
+
+int decode_init() {
+  if (decoder::set_up() != 0) return -1;
+  decoder::set_direction_reader(play_direction);
+  return init();
+}
+
+void decode_deinit() {
+  deinit();
+  decoder::tear_down();
+}
 
 int init() {
   DataSetState& s = state();
@@ -114,8 +124,8 @@ int init() {
     s.first_size = 0;
     return 1;
   }
-  s.file = nullptr;
-  s.build_file = nullptr;
+  s.file.close();
+  s.build_file.close();
   s.current_offset = 0;
   s.last_read_offset = 0;
   s.file_size = 0;
@@ -140,39 +150,39 @@ bool initialised() {
 }
 
 bool file_is_open() {
-  return state().file != nullptr;
+  return state().file.is_open();
 }
 
 uint32_t file_open(const char* path, const char* bitmap_dir, const char* index_dir, int parts) {
   DataSetState& s = state();
-  if (!s.initialised.load() || s.file != nullptr || path == nullptr) return 0;
+  if (!s.initialised.load() || s.file.is_open() || path == nullptr) return 0;
   // The packets are read into the decoder's frame buffer: no decode_init, no data set.
   if (decoder::frame_buffer() == nullptr) return 0;
-  s.file = platform::file_open(path, platform::OpenMode::kRead);
-  if (s.file == nullptr) {
+  s.file = platform::File::open(path, platform::OpenMode::kRead);
+  if (!s.file.is_open()) {
     platform::show_message(kTextFileOpenError, path);
     s.file_size = 0;
     return 0;
   }
-  s.build_file = platform::file_open(path, platform::OpenMode::kRead);
-  if (s.build_file == nullptr) return refuse(path);
+  s.build_file = platform::File::open(path, platform::OpenMode::kRead);
+  if (!s.build_file.is_open()) return refuse(path);
   s.path = path;
   s.play_mode.store(detail::kModeNoThread);
 
-  uint8_t pack[kPackHeaderSize];
-  long got = platform::file_read(s.file, pack, sizeof pack);
-  s.base_time.store(got == static_cast<long>(sizeof pack) ? pack_scr(pack) : 0);
+  uint8_t pack[format::kPackHeaderSize];
+  long got = s.file.read(pack, sizeof pack);
+  s.base_time.store(got == static_cast<long>(sizeof pack) ? format::pack_scr(pack) : 0);
 
   // The first packet: it must exist and have a size the frame buffer holds.
-  PacketHeader first;
-  if (platform::file_seek(s.file, 0, platform::SeekFrom::kBegin) != 0 ||
-      parse_packet_header(s.file, kForward, &first) != kPacketFound ||
+  format::PacketHeader first;
+  if (s.file.seek(0, platform::SeekFrom::kBegin) != 0 ||
+      format::parse_packet_header(s.file, format::kForward, &first) != format::kPacketFound ||
       detail::load_packet(s.file, first) < 0) {
     return refuse(path);
   }
   s.first_pts = s.packet.pts;
   s.current_pts.store(s.packet.pts);
-  s.file_size = platform::file_size(s.file);
+  s.file_size = s.file.size();
   s.first_offset = first.offset;
   s.first_size = first.packet_size;
   s.current_offset = first.offset;
@@ -185,7 +195,7 @@ uint32_t file_open(const char* path, const char* bitmap_dir, const char* index_d
       detail::build_frame_index(index_dir ? index_dir : "", detail::kBuildFresh, parts));
   find_last_key_frame();
   s.end_pts = s.packet.pts;
-  platform::file_seek(s.file, s.first_offset, platform::SeekFrom::kBegin);
+  s.file.seek(s.first_offset, platform::SeekFrom::kBegin);
   s.current_offset = s.first_offset;
 
   s.bitmap_dir = bitmap_dir ? bitmap_dir : "";
@@ -201,7 +211,7 @@ uint32_t file_open(const char* path, const char* bitmap_dir, const char* index_d
 
 void file_close() {
   DataSetState& s = state();
-  if (!s.initialised.load() || s.file == nullptr) return;
+  if (!s.initialised.load() || !s.file.is_open()) return;
   if (s.play_mode.load() != detail::kModeNoThread) {
     s.play_mode.store(detail::kModeEnd);
     for (int i = 0; i < kThreadWaitPolls && s.play_mode.load() != detail::kModeNoThread; ++i) {
@@ -229,7 +239,7 @@ int frame_index(const char* index_dir, int parts) {
   DataSetState& s = state();
   if (parts == 0) return s.index_ready.load();
   if (s.index_ready.load()) return parts;
-  if (!s.initialised.load() || s.file == nullptr) return 0;
+  if (!s.initialised.load() || !s.file.is_open()) return 0;
   if (detail::build_frame_index(index_dir ? index_dir : "", detail::kBuildContinue, parts) == 1) {
     return parts;
   }
@@ -242,7 +252,7 @@ void get_enable_ch(uint32_t* video_mask, uint32_t* audio_mask, const char* index
   DataSetState& s = state();
   if (s.index_ready.load() != 1) {
     platform::show_message(kTextNoFrameIndex, kCaptionBlanks);
-    if (s.file != nullptr) {
+    if (s.file.is_open()) {
       s.index_ready.store(
           detail::build_frame_index(index_dir ? index_dir : "", detail::kBuildToEnd, parts));
     }
@@ -259,12 +269,6 @@ void set_disp_type(int channel) {
 
 int play_mode() {
   return state().play_mode.load();
-}
-
-void request_play_mode(int mode) {
-  DataSetState& s = state();
-  std::lock_guard<std::mutex> lock(s.player_lock);
-  if (s.play_mode.load() != mode) detail::set_play_mode(mode);
 }
 
 }  // namespace virazav::dlplayer

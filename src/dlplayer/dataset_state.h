@@ -39,15 +39,14 @@ struct DataSetState {
   std::atomic<bool> initialised{false};
 
   // Locks: the player lock guards position and mode changes; each channel
-  // lock guards that channel's picture; each buffer lock one audio buffer.
+  // lock guards that channel's picture.
   std::mutex player_lock;
   std::mutex channel_locks[kChannels];
-  std::mutex buffer_locks[kAudioBuffers];
   platform::Buffer audio_buffers[kAudioBuffers];
 
-  // The open stream file (read-only), or nullptr. Guarded by player_lock
-  // once the playback thread runs.
-  platform::FileHandle file = nullptr;
+  // The open stream file (read-only), or none. Guarded by player_lock once
+  // the playback thread runs.
+  platform::File file;
   std::string path;
   CurrentPacket packet;
   int64_t current_offset = 0;
@@ -72,7 +71,7 @@ struct DataSetState {
   std::atomic<uint32_t> audio_mask{0};
   // The builder reads the stream file through a handle of its own so that a
   // slice never moves the playback thread's position.
-  platform::FileHandle build_file = nullptr;
+  platform::File build_file;
   int64_t build_offset = 0;
   int build_last_progress = 0;
 
@@ -87,8 +86,8 @@ struct DataSetState {
   std::atomic<int32_t> picture_ready[kChannels] = {};
   std::atomic<int32_t> display_channel{-1};
   std::atomic<int32_t> play_mode{kModeNoThread};
-  std::atomic<int32_t> requested_direction{kForward};
-  std::atomic<int32_t> direction{kForward};
+  std::atomic<int32_t> requested_direction{format::kForward};
+  std::atomic<int32_t> direction{format::kForward};
 
   std::atomic<AudioOutputReader> audio_reader{nullptr};
   SplitterValues split;

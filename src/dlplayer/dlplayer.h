@@ -1,12 +1,22 @@
-// The downloaded-data player as the exports use it: the data-set layer's life
-// cycle, opening and closing a stream file, channel pictures, the frame index
-// exports, search, the splitters and the time conversions. Each returns what
-// its export returns (see include/virazav.h).
+// The downloaded-data player as the exports use it: decode_init and
+// decode_deinit with the data-set layer's life cycle, opening and closing a stream file, channel
+// pictures, the frame index exports, search, the splitters and the time conversions. Each returns
+// what its export returns (see include/virazav.h).
 #pragma once
 
 #include <cstdint>
 
 namespace virazav::dlplayer {
+
+// The exported decode_init: sets up the decoder (decoder::set_up), installs
+// the player's direction as the decoder's live direction, then initialises
+// the data-set layer. Returns -1 when the decoder could not be set up
+// (nothing else done), otherwise what init returns: 0, or 1 when the layer
+// could not allocate its buffers.
+int decode_init();
+// The exported decode_deinit: releases the data-set layer first (its playback
+// thread decodes into the pictures), then the decoder (decoder::tear_down).
+void decode_deinit();
 
 // Data-set layer.
 int init();
@@ -24,7 +34,6 @@ int search(int packed_time, int parts);
 
 // Play mode word (the playback thread's life cycle: 9 none, 2 idle, 8 end).
 int play_mode();
-void request_play_mode(int mode);
 
 // Splitters and frame bitmaps.
 int mpeg4_play(const char* source, const char* directory, int limit);

@@ -8,8 +8,8 @@
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
 #include "dlplayer/dataset_state.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer::detail {
@@ -19,8 +19,9 @@ namespace {
 constexpr size_t kProbeBytes = 256;
 constexpr uint32_t kPtsPerMs = 90;
 
-void put_entry(int n, const FrameIndexEntry& e) {
-  encode_index_entry(e, state().index.data() + static_cast<size_t>(n) * kIndexEntrySize);
+void put_entry(int n, const format::FrameIndexEntry& e) {
+  format::encode_index_entry(
+      e, state().index.data() + static_cast<size_t>(n) * format::kIndexEntrySize);
 }
 
 bool audio_device_open() {
@@ -33,36 +34,37 @@ bool audio_device_open() {
 // channel is out of range. Returns false when the file does not open.
 bool load_index_file(const std::string& path) {
   DataSetState& s = state();
-  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kRead);
-  if (f == nullptr) return false;
+  platform::File f = platform::File::open(path, platform::OpenMode::kRead);
+  if (!f.is_open()) return false;
   uint8_t* index = s.index.data();
   size_t got = 0;
-  while (got < kIndexFileBytes) {
-    long n = platform::file_read(f, index + got, kIndexFileBytes - got);
+  while (got < format::kIndexFileBytes) {
+    long n = f.read(index + got, format::kIndexFileBytes - got);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  platform::file_close(f);
-  std::memset(index + got, 0, kIndexFileBytes - got);
+  f.close();
+  std::memset(index + got, 0, format::kIndexFileBytes - got);
   uint32_t video = 0, audio = 0;
   bool device_open = audio_device_open();
   int taken = 0;
-  for (; taken < kIndexCapacity; ++taken) {
-    FrameIndexEntry e = index_entry(taken);
+  for (; taken < format::kIndexCapacity; ++taken) {
+    format::FrameIndexEntry e = index_entry(taken);
     if (e.offset == 0) break;
     if (static_cast<int64_t>(e.offset) < s.first_offset ||
-        static_cast<int64_t>(e.offset) >= s.file_size || e.kind > kKindAudio || e.channel > 15) {
+        static_cast<int64_t>(e.offset) >= s.file_size || e.kind > format::kKindAudio ||
+        e.channel > 15) {
       break;
     }
-    if (e.kind == kKindVideo) {
+    if (e.kind == format::kKindVideo) {
       video |= 1u << e.channel;
     } else if (device_open) {
       audio |= 1u << e.channel;
     }
   }
   // Whatever follows the first entry not taken is not part of the index.
-  std::memset(index + static_cast<size_t>(taken) * kIndexEntrySize, 0,
-              kIndexFileBytes - static_cast<size_t>(taken) * kIndexEntrySize);
+  std::memset(index + static_cast<size_t>(taken) * format::kIndexEntrySize, 0,
+              format::kIndexFileBytes - static_cast<size_t>(taken) * format::kIndexEntrySize);
   s.video_mask.store(video);
   s.audio_mask.store(audio);
   s.last_valid.store(taken - 1);
@@ -75,7 +77,7 @@ void rewind_to_first_packet() {
   DataSetState& s = state();
   std::lock_guard<std::mutex> lock(s.player_lock);
   s.current_offset = s.first_offset;
-  if (s.file) platform::file_seek(s.file, s.first_offset, platform::SeekFrom::kBegin);
+  if (s.file.is_open()) s.file.seek(s.first_offset, platform::SeekFrom::kBegin);
 }
 
 int complete(const std::string& path, int count, bool save) {
@@ -83,11 +85,8 @@ int complete(const std::string& path, int count, bool save) {
   s.last_valid.store(count - 1);
   if (save) {
     // An index file that cannot be created leaves the index in memory only.
-    platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-    if (f != nullptr) {
-      platform::file_write(f, s.index.data(), kIndexFileBytes);
-      platform::file_close(f);
-    }
+    platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+    if (f.is_open()) f.write(s.index.data(), format::kIndexFileBytes);
   }
   rewind_to_first_packet();
   derive_frame_interval();
@@ -95,10 +94,11 @@ int complete(const std::string& path, int count, bool save) {
   return 1;
 }
 
-bool matches(const FrameIndexEntry& e, int kind_filter, int video_channel, int audio_channel) {
-  if (kind_filter == kStepKeyFrames && e.kind != kKindVideo) return false;
-  if (kind_filter == kStepAudio && e.kind != kKindAudio) return false;
-  if (e.kind == kKindVideo)
+bool matches(const format::FrameIndexEntry& e, int kind_filter, int video_channel,
+             int audio_channel) {
+  if (kind_filter == kStepKeyFrames && e.kind != format::kKindVideo) return false;
+  if (kind_filter == kStepAudio && e.kind != format::kKindAudio) return false;
+  if (e.kind == format::kKindVideo)
     return video_channel < 0 || video_channel > 15 || video_channel == e.channel;
   return audio_channel < 0 || audio_channel > 3 || audio_channel == e.channel;
 }
@@ -115,8 +115,8 @@ void derive_frame_interval() {
     int seen[kChannels] = {};
     int last = s.last_valid.load();
     for (int n = 0; n < last; ++n) {
-      FrameIndexEntry e = index_entry(n);
-      if (e.kind != kKindVideo || e.channel >= kChannels || seen[e.channel] >= 2) continue;
+      format::FrameIndexEntry e = index_entry(n);
+      if (e.kind != format::kKindVideo || e.channel >= kChannels || seen[e.channel] >= 2) continue;
       (seen[e.channel] == 0 ? first : second)[e.channel] = e.pts;
       ++seen[e.channel];
     }
@@ -137,7 +137,7 @@ void derive_frame_interval() {
 int build_frame_index(const std::string& index_dir, int mode, int parts) {
   DataSetState& s = state();
   if (s.index_ready.load()) return s.index_ready.load();
-  if (!ensure_index() || s.build_file == nullptr) return 0;
+  if (!ensure_index() || !s.build_file.is_open()) return 0;
   if (parts < 1) parts = 1;
   std::string path = index_file_path(index_dir);
   if (mode <= 0) {
@@ -146,7 +146,7 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
     s.video_mask.store(0);
     s.audio_mask.store(0);
     s.build_offset = s.first_offset;
-    std::memset(s.index.data(), 0, kIndexFileBytes);
+    std::memset(s.index.data(), 0, format::kIndexFileBytes);
   }
   int64_t step = s.file_size / parts;
   if (step < 1) step = 1;
@@ -154,50 +154,50 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
 
   if (load_index_file(path)) return complete(path, s.last_valid.load() + 1, false);
 
-  platform::FileHandle f = s.build_file;
+  platform::File& f = s.build_file;
   int count = mode <= 0 ? 0 : s.last_valid.load() + 1;
-  if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) {
+  if (f.seek(s.build_offset, platform::SeekFrom::kBegin) != 0) {
     return complete(path, count, true);
   }
   bool device_open = audio_device_open();
   uint8_t head[kProbeBytes];
   while (true) {
-    PacketHeader h;
-    if (parse_packet_header(f, kForward, &h) != kPacketFound) break;
-    if (h.packet_size < kPacketHeaderBytes) {
+    format::PacketHeader h;
+    if (format::parse_packet_header(f, format::kForward, &h) != format::kPacketFound) break;
+    if (h.packet_size < format::kPacketHeaderBytes) {
       // A size that cannot hold the packet's own header: not a packet to
       // index; search on after its start code.
       s.build_offset = h.offset + 4;
-      if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
+      if (f.seek(s.build_offset, platform::SeekFrom::kBegin) != 0) break;
       continue;
     }
     size_t want = h.packet_size < kProbeBytes ? h.packet_size : kProbeBytes;
-    long got = platform::file_read(f, head, want);
+    long got = f.read(head, want);
     if (got <= 0) break;
     size_t n = static_cast<size_t>(got);
-    FrameIndexEntry e;
+    format::FrameIndexEntry e;
     e.channel = static_cast<uint8_t>(h.channel);
     e.offset = static_cast<uint64_t>(h.offset);
     bool add = false;
-    if (h.kind == kKindVideo) {
-      VideoHeaders v;
-      if (scan_video_headers(head, n, &v) != 0 && v.vop_kind == kVopIntra) {
-        e.kind = kKindVideo;
+    if (h.kind == format::kKindVideo) {
+      format::VideoHeaders v;
+      if (format::scan_video_headers(head, n, &v) != 0 && v.vop_kind == format::kVopIntra) {
+        e.kind = format::kKindVideo;
         add = true;
         s.video_mask.fetch_or(1u << h.channel);
       }
     } else {
-      e.kind = kKindAudio;
+      e.kind = format::kKindAudio;
       add = true;
       if (device_open) s.audio_mask.fetch_or(1u << h.channel);
     }
     if (add) {
-      e.pts = packet_pts(head, n);
+      e.pts = format::packet_pts(head, n);
       put_entry(count++, e);
-      if (count >= kIndexCapacity) break;
+      if (count >= format::kIndexCapacity) break;
     }
     s.build_offset = h.offset + h.packet_size;
-    if (platform::file_seek(f, s.build_offset, platform::SeekFrom::kBegin) != 0) break;
+    if (f.seek(s.build_offset, platform::SeekFrom::kBegin) != 0) break;
     if (mode != kBuildToEnd) {
       int progress = static_cast<int>((s.build_offset - s.first_offset) / step);
       if (progress != s.build_last_progress) {
@@ -220,7 +220,7 @@ int64_t index_step(int kind_filter, int video_channel, int audio_channel, int di
     s.cursor.store(0);
     return static_cast<int64_t>(index_entry(0).offset);
   }
-  int step = direction == kBackward ? -1 : 1;
+  int step = direction == format::kBackward ? -1 : 1;
   int n = s.cursor.load();
   int steps = 0;
   while (true) {
@@ -234,7 +234,7 @@ int64_t index_step(int kind_filter, int video_channel, int audio_channel, int di
       n = last;
       break;
     }
-    FrameIndexEntry e = index_entry(n);
+    format::FrameIndexEntry e = index_entry(n);
     if (matches(e, kind_filter, video_channel, audio_channel)) {
       if (!has_limit) break;
       if (step > 0 ? e.pts >= pts_limit : e.pts <= pts_limit) break;
@@ -258,27 +258,28 @@ int index_locate(int64_t offset, int direction) {
   } else {
     while (n < last && at(n) < offset) ++n;
   }
-  if (direction == kForward) return n - 1 < 0 ? 0 : n - 1;
+  if (direction == format::kForward) return n - 1 < 0 ? 0 : n - 1;
   return n + 1 > last ? last : n + 1;
 }
 
 int seek_key_frame(int direction) {
   DataSetState& s = state();
-  if (!s.initialised.load() || s.file == nullptr) return -1;
+  if (!s.initialised.load() || !s.file.is_open()) return -1;
   uint8_t* buffer = decoder::frame_buffer();
   if (buffer == nullptr) return -1;
   s.cursor.store(index_locate(s.current_offset, direction));
   int64_t offset =
       index_step(kStepKeyFrames, s.display_channel.load(), audio_output().audio_channel, direction);
   s.current_offset = offset;
-  if (platform::file_seek(s.file, offset, platform::SeekFrom::kBegin) != 0) return -1;
-  long got = platform::file_read(s.file, buffer, kProbeBytes);
-  platform::file_seek(s.file, offset, platform::SeekFrom::kBegin);
+  if (s.file.seek(offset, platform::SeekFrom::kBegin) != 0) return -1;
+  long got = s.file.read(buffer, kProbeBytes);
+  s.file.seek(offset, platform::SeekFrom::kBegin);
   if (got <= 0) return -1;
-  PacketHeader h;
-  if (parse_packet_header(buffer, static_cast<size_t>(got), direction, &h) != kPacketFound)
+  format::PacketHeader h;
+  if (format::parse_packet_header(buffer, static_cast<size_t>(got), direction, &h) !=
+      format::kPacketFound)
     return -1;
-  s.current_pts.store(packet_pts(buffer, static_cast<size_t>(got)));
+  s.current_pts.store(format::packet_pts(buffer, static_cast<size_t>(got)));
   s.packet.channel = h.channel;
   s.packet.kind = h.kind;
   s.packet.packet_size = h.packet_size;

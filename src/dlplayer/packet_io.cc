@@ -1,19 +1,33 @@
 // Loading a packet of the stream file into the frame buffer, with the size
-// checks that keep a damaged file from reaching outside the buffer.
+// checks that keep a damaged file from reaching outside the buffer, and
+// decoding the packet loaded there.
 #include "dlplayer/packet_io.h"
 
 #include "decoder/decoder.h"
+#include "dlplayer/dataset.h"
 #include "dlplayer/dataset_state.h"
 
-namespace virazav::dlplayer::detail {
+namespace virazav::dlplayer {
 
-long load_packet(platform::FileHandle file, const PacketHeader& h) {
+int decode_loaded_frame() {
+  uint8_t* fb = decoder::frame_buffer();
+  if (fb == nullptr) return 0;
+  CurrentPacket p = current_packet();
+  size_t length = p.packet_size < p.loaded ? p.packet_size : p.loaded;
+  if (length > decoder::kFrameBufferSize) length = decoder::kFrameBufferSize;
+  return decoder::evaluate_result(decoder::decode_with_channel(p.channel, fb, length));
+}
+
+namespace detail {
+
+long load_packet(platform::File& file, const format::PacketHeader& h) {
   uint8_t* buffer = decoder::frame_buffer();
-  if (buffer == nullptr || file == nullptr) return -1;
-  if (h.packet_size < kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize) return -1;
+  if (buffer == nullptr || !file.is_open()) return -1;
+  if (h.packet_size < format::kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize)
+    return -1;
   size_t got = 0;
   while (got < h.packet_size) {
-    long n = platform::file_read(file, buffer + got, h.packet_size - got);
+    long n = file.read(buffer + got, h.packet_size - got);
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
@@ -24,9 +38,10 @@ long load_packet(platform::FileHandle file, const PacketHeader& h) {
   s.packet.packet_size = h.packet_size;
   s.packet.prev_size = h.prev_size;
   s.packet.loaded = static_cast<uint32_t>(got);
-  s.packet.pts = packet_pts(buffer, got);
+  s.packet.pts = format::packet_pts(buffer, got);
   s.last_read_offset = h.offset;
   return static_cast<long>(got);
 }
 
-}  // namespace virazav::dlplayer::detail
+}  // namespace detail
+}  // namespace virazav::dlplayer

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer::detail {
@@ -16,6 +16,6 @@ namespace virazav::dlplayer::detail {
 // is below the 27 header bytes or above the 1 MiB frame buffer, the frame
 // buffer is missing, or nothing could be read. The file is left after the
 // bytes read.
-long load_packet(platform::FileHandle file, const PacketHeader& h);
+long load_packet(platform::File& file, const format::PacketHeader& h);
 
 }  // namespace virazav::dlplayer::detail

@@ -34,8 +34,8 @@ bool start_playback_thread() {
 
 void set_play_mode(int mode) {
   DataSetState& s = state();
-  if (mode == 3 || mode == 4 || mode == 5) s.requested_direction.store(kBackward);
-  if (mode == 0 || mode == 6 || mode == 7) s.requested_direction.store(kForward);
+  if (mode == 3 || mode == 4 || mode == 5) s.requested_direction.store(format::kBackward);
+  if (mode == 0 || mode == 6 || mode == 7) s.requested_direction.store(format::kForward);
   s.play_mode.store(mode);
 }
 

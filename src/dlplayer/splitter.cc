@@ -9,8 +9,9 @@
 #include "dlplayer/dataset_state.h"
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/packet_io.h"
-#include "dlplayer/stream_format.h"
-#include "dlplayer/video_headers.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
+#include "format/video_headers.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer {
@@ -32,17 +33,17 @@ constexpr uint32_t kWavRiffBase = 36;
 
 void fill_wav_header(uint8_t out[kWavHeaderBytes], uint32_t data_size) {
   std::memcpy(out, "RIFF", 4);
-  store_le32(out + kWavRiffSize, kWavRiffBase + data_size);
+  format::store_le32(out + kWavRiffSize, kWavRiffBase + data_size);
   std::memcpy(out + 8, "WAVEfmt ", 8);
-  store_le32(out + 16, 16);     // format chunk size
-  store_le16(out + 20, 1);      // PCM
-  store_le16(out + 22, 1);      // mono
-  store_le32(out + 24, 8000);   // samples a second
-  store_le32(out + 28, 16000);  // bytes a second
-  store_le16(out + 32, 2);      // block alignment
-  store_le16(out + 34, 16);     // bits a sample
+  format::store_le32(out + 16, 16);     // format chunk size
+  format::store_le16(out + 20, 1);      // PCM
+  format::store_le16(out + 22, 1);      // mono
+  format::store_le32(out + 24, 8000);   // samples a second
+  format::store_le32(out + 28, 16000);  // bytes a second
+  format::store_le16(out + 32, 2);      // block alignment
+  format::store_le16(out + 34, 16);     // bits a sample
   std::memcpy(out + 36, "data", 4);
-  store_le32(out + kWavDataSize, data_size);
+  format::store_le32(out + kWavDataSize, data_size);
 }
 
 // Ticks since `first`, with the wrap rule for stamps below it.
@@ -53,7 +54,7 @@ uint32_t tick_of(uint32_t pts, uint32_t first, uint32_t last_increasing) {
 }
 
 struct WavOut {
-  platform::FileHandle file = nullptr;
+  platform::File file;
   uint32_t bytes = 0;
   uint32_t last_tick = 0;
   uint8_t header[kWavHeaderBytes] = {};
@@ -73,16 +74,14 @@ std::string wav_file_name(const std::string& dir, int channel) {
 // size taken as the count; writing continues at its end.
 bool reopen_wav(const std::string& path, WavOut* w) {
   if (!platform::file_exists(path)) return false;
-  w->file = platform::file_open(path, platform::OpenMode::kUpdate);
-  if (w->file == nullptr) return false;
-  if (platform::file_read(w->file, w->header, kWavHeaderBytes) !=
-          static_cast<long>(kWavHeaderBytes) ||
-      platform::file_seek(w->file, 0, platform::SeekFrom::kEnd) != 0) {
-    platform::file_close(w->file);
-    w->file = nullptr;
+  w->file = platform::File::open(path, platform::OpenMode::kUpdate);
+  if (!w->file.is_open()) return false;
+  if (w->file.read(w->header, kWavHeaderBytes) != static_cast<long>(kWavHeaderBytes) ||
+      w->file.seek(0, platform::SeekFrom::kEnd) != 0) {
+    w->file.close();
     return false;
   }
-  w->bytes = load_le32(w->header + kWavDataSize);
+  w->bytes = format::load_le32(w->header + kWavDataSize);
   return true;
 }
 
@@ -92,9 +91,9 @@ int split(const char* source, const char* directory, int limit, bool continuing)
     platform::show_message(kTextNotInitialized, caption);
     return -1;
   }
-  platform::FileHandle src =
-      source ? platform::file_open(source, platform::OpenMode::kRead) : nullptr;
-  if (src == nullptr) {
+  platform::File src;
+  if (source != nullptr) src = platform::File::open(source, platform::OpenMode::kRead);
+  if (!src.is_open()) {
     platform::show_message(kTextFileOpenError, caption);
     return -1;
   }
@@ -103,8 +102,7 @@ int split(const char* source, const char* directory, int limit, bool continuing)
   if (!continuing) {
     s.current_offset = 0;
     s.split = detail::SplitterValues{};
-  } else if (platform::file_seek(src, s.split.resume_offset, platform::SeekFrom::kBegin) != 0) {
-    platform::file_close(src);
+  } else if (src.seek(s.split.resume_offset, platform::SeekFrom::kBegin) != 0) {
     return 0;
   }
   WavOut wav[kWavChannels];
@@ -113,10 +111,10 @@ int split(const char* source, const char* directory, int limit, bool continuing)
   uint32_t call_first = 0;
   uint32_t tick = 0;
   int result = -2;  // not yet decided
-  int64_t reached = platform::file_tell(src);
+  int64_t reached = src.tell();
 
-  PacketHeader h;
-  while (parse_packet_header(src, kForward, &h) == kPacketFound) {
+  format::PacketHeader h;
+  while (format::parse_packet_header(src, format::kForward, &h) == format::kPacketFound) {
     long loaded = detail::load_packet(src, h);
     // A packet whose size cannot be right ends the split there.
     if (loaded < 0) break;
@@ -134,35 +132,30 @@ int split(const char* source, const char* directory, int limit, bool continuing)
     first_of_call = false;
     limit_tick = continuing ? tick_of(pts, call_first, s.split.last_increasing) : tick;
 
-    if (h.kind == kKindVideo) {
-      VideoHeaders v;
-      scan_video_headers(buffer, n, &v);
+    if (h.kind == format::kKindVideo) {
+      format::VideoHeaders v;
+      format::scan_video_headers(buffer, n, &v);
       if (v.width != 0 && v.height != 0) {
-        platform::FileHandle out = platform::file_open(data_file_name(dir, h.channel, tick),
-                                                       platform::OpenMode::kWriteTruncate);
-        if (out != nullptr) {  // a data file that cannot be created is skipped
-          platform::file_write(out, buffer, n);
-          platform::file_close(out);
-        }
+        platform::File out = platform::File::open(data_file_name(dir, h.channel, tick),
+                                                  platform::OpenMode::kWriteTruncate);
+        // A data file that cannot be created is skipped.
+        if (out.is_open()) out.write(buffer, n);
       }
     } else if (h.channel < kWavChannels) {
       WavOut& w = wav[h.channel];
-      if (w.file == nullptr) {
+      if (!w.file.is_open()) {
         std::string path = wav_file_name(dir, h.channel);
         if (continuing) {
           reopen_wav(path, &w);
         } else {
-          w.file = platform::file_open(path, platform::OpenMode::kWriteTruncate);
+          w.file = platform::File::open(path, platform::OpenMode::kWriteTruncate);
           fill_wav_header(w.header, 0);
-          if (w.file != nullptr && platform::file_write(w.file, w.header, kWavHeaderBytes) != 0) {
-            platform::file_close(w.file);
-            w.file = nullptr;
-          }
+          if (w.file.is_open() && w.file.write(w.header, kWavHeaderBytes) != 0) w.file.close();
         }
       }
-      if (w.file != nullptr) {
+      if (w.file.is_open()) {
         int pcm = decoder::adpcm_decode_packet(buffer, kPcmRoom, 0);
-        if (pcm > 0 && platform::file_write(w.file, buffer, static_cast<size_t>(pcm)) == 0) {
+        if (pcm > 0 && w.file.write(buffer, static_cast<size_t>(pcm)) == 0) {
           w.bytes += static_cast<uint32_t>(pcm);
           w.last_tick = tick;
         }
@@ -172,25 +165,22 @@ int split(const char* source, const char* directory, int limit, bool continuing)
       result = 0;
       break;
     }
-    if (platform::file_seek(src, h.offset + h.packet_size, platform::SeekFrom::kBegin) != 0) break;
+    if (src.seek(h.offset + h.packet_size, platform::SeekFrom::kBegin) != 0) break;
     reached = h.offset + h.packet_size;
   }
   if (result != 0) result = static_cast<int>(tick);
   for (WavOut& w : wav) {
-    if (w.file == nullptr) continue;
-    store_le32(w.header + kWavDataSize, w.bytes);
-    store_le32(w.header + kWavRiffSize, w.bytes + kWavRiffBase);
-    if (platform::file_seek(w.file, 0, platform::SeekFrom::kBegin) == 0) {
-      platform::file_write(w.file, w.header, kWavHeaderBytes);
-    }
-    platform::file_close(w.file);
+    if (!w.file.is_open()) continue;
+    format::store_le32(w.header + kWavDataSize, w.bytes);
+    format::store_le32(w.header + kWavRiffSize, w.bytes + kWavRiffBase);
+    if (w.file.seek(0, platform::SeekFrom::kBegin) == 0) w.file.write(w.header, kWavHeaderBytes);
+    w.file.close();
     if (result != 0 && w.last_tick != 0 && w.last_tick < static_cast<uint32_t>(result)) {
       result = static_cast<int>(w.last_tick);
     }
   }
   s.split.resume_offset = reached;
   s.current_offset = reached;
-  platform::file_close(src);
   return result;
 }
 

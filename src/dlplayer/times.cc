@@ -64,7 +64,7 @@ void calc_time(uint8_t* record) {
 
 int search(int packed_time, int parts) {
   DataSetState& s = state();
-  if (!s.initialised.load() || s.file == nullptr) return 0;
+  if (!s.initialised.load() || !s.file.is_open()) return 0;
   int64_t t = packed_time_to_seconds(packed_time);
   int64_t base = s.base_time.load();
   int64_t duration = static_cast<int64_t>(s.end_pts - s.first_pts) / kPtsPerSecond;
@@ -81,10 +81,10 @@ int search(int packed_time, int parts) {
   {
     std::lock_guard<std::mutex> lock(s.player_lock);
     s.current_offset = estimate;
-    platform::file_seek(s.file, estimate, platform::SeekFrom::kBegin);
+    s.file.seek(estimate, platform::SeekFrom::kBegin);
     // The position stays at the key frame found near the estimate; stepping
     // further toward the exact stamp is left out (see the header).
-    if (detail::seek_key_frame(kForward) < 0) {
+    if (detail::seek_key_frame(format::kForward) < 0) {
       s.current_pts.store(s.first_pts);
       return parts > 0 ? 0 : static_cast<int>(s.first_offset);
     }

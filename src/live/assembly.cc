@@ -8,14 +8,15 @@
 #include <cstring>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 
 namespace virazav::live::detail {
 namespace {
 
-using dlplayer::load_le16;
-using dlplayer::load_le32;
-using dlplayer::store_le32;
+using format::load_le16;
+using format::load_le32;
+using format::store_le32;
 
 bool is_video(int type) {
   return type == kTypeVideoSet0 || type == kTypeVideoSet1;
@@ -75,7 +76,7 @@ void build_group(VideoSet& set, size_t copied, uint32_t length, int channel) {
     r.data = d + offset;
     r.length = static_cast<uint32_t>(size);
     r.kind = k == 0 ? kRecordFirst : kRecordFollowing;
-    r.pts = dlplayer::packet_pts(r.data, size);
+    r.pts = format::packet_pts(r.data, size);
     if (k == 0) first_pts = r.pts;
     r.due_ms = (r.pts - first_pts) / 90;
     if (static_cast<uint32_t>(offset + size) >= records_end) {

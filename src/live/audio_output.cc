@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
 #include "live/assembly.h"
 #include "live/live.h"
 #include "live/live_state.h"
@@ -315,7 +315,7 @@ int udp_wave(int set, const char* path) {
       if (r == 0 ? c <= 0 : c == 0) return 0;
       std::memcpy(last, time, 6);
     }
-    uint32_t length = dlplayer::load_le32(b + kBlockLengthAt);
+    uint32_t length = format::load_le32(b + kBlockLengthAt);
     if (length > kAudioSlotBytes - kBlockHeaderBytes) length = kAudioSlotBytes - kBlockHeaderBytes;
     if (path == nullptr) return 0;
     platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);

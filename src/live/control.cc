@@ -8,6 +8,7 @@
 
 #include "command/tcpetc.h"
 #include "decoder/decoder.h"
+#include "format/bytes.h"
 #include "live/assembly.h"
 #include "live/live.h"
 #include "live/live_state.h"
@@ -101,8 +102,7 @@ int udp_rx(int channel, int set) {
     const uint8_t* b = slot.buffer.data();
     // The first record's packet, as long as its record header says and the
     // slot holds.
-    size_t length = kRecordUnit * (b[kVideoRecordsAt + kRecordUnitsAt] |
-                                   (b[kVideoRecordsAt + kRecordUnitsAt + 1] << 8));
+    size_t length = kRecordUnit * format::load_le16(b + kVideoRecordsAt + kRecordUnitsAt);
     if (length > kVideoSlotBytes - kFirstRecordDataAt)
       length = kVideoSlotBytes - kFirstRecordDataAt;
     {
@@ -154,11 +154,8 @@ int udp_rx(int channel, int set) {
 void rx_time(int set, uint8_t* out) {
   if (out == nullptr) return;
   const VideoSet& vs = state().sets[set_index(set)];
-  const uint32_t value = vs.time_value.load();
-  const uint32_t word = vs.time_word.load();
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  out[4] = static_cast<uint8_t>(word);
-  out[5] = static_cast<uint8_t>(word >> 8);
+  format::store_le32(out, vs.time_value.load());
+  format::store_le16(out + 4, static_cast<uint16_t>(vs.time_word.load()));
 }
 
 void rx_status(int set, uint8_t* status, uint8_t* channel, uint16_t* status_word, uint16_t* ptz1,

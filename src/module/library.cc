@@ -1,5 +1,5 @@
 // Library-wide exports: version, the text of every failure code, the message
-// sink, and the named locks created at load.
+// and trace sinks, and the named locks created at load.
 #include "platform/platform.h"
 #include "player/play_mode.h"
 #include "virazav.h"
@@ -89,6 +89,11 @@ const char* virazav_version(void) noexcept {
 
 int virazav_set_message_handler(virazav_message_fn fn, void* user) noexcept {
   virazav::platform::set_message_handler(fn, user);
+  return 0;
+}
+
+int virazav_set_trace_handler(virazav_trace_fn fn, void* user) noexcept {
+  virazav::platform::set_trace_handler(fn, user);
   return 0;
 }
 

@@ -168,6 +168,7 @@ class Buffer {
 };
 
 // ---- Files and folders ----------------------------------------------------------------
+// The raw calls behind File (below), which is how the library holds a file.
 using FileHandle = void*;
 // kUpdate opens for reading and writing, creates a missing file and keeps an
 // existing one's bytes: writing begins at its start and overwrites in place.
@@ -215,6 +216,50 @@ int64_t make_local_seconds(const LocalTime& t);
 // The local calendar fields of a seconds count. Returns false when the count
 // cannot be converted.
 bool local_time_of(int64_t seconds, LocalTime* out);
+
+// ---- File owner -----------------------------------------------------------------------
+// Owner of an open file: closes it when it goes out of scope, is closed or is
+// assigned another. Movable, not copyable; a default-constructed File holds
+// none. The members are the calls above on the held file, with their results;
+// on a File that holds none each of them fails (-1) and close does nothing.
+class File {
+ public:
+  File() = default;
+  // Opens `path` through the operations table (the fault seam sees it); the
+  // result holds no file when the open failed.
+  static File open(const std::string& path, OpenMode mode) {
+    File f;
+    f.handle_ = file_open(path, mode);
+    return f;
+  }
+  ~File() { close(); }
+  File(File&& o) noexcept : handle_(o.handle_) { o.handle_ = nullptr; }
+  File& operator=(File&& o) noexcept {
+    if (this != &o) {
+      close();
+      handle_ = o.handle_;
+      o.handle_ = nullptr;
+    }
+    return *this;
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool is_open() const { return handle_ != nullptr; }
+  long read(void* data, size_t n) { return file_read(handle_, data, n); }
+  int write(const void* data, size_t n) { return file_write(handle_, data, n); }
+  int seek(int64_t offset, SeekFrom from) { return file_seek(handle_, offset, from); }
+  int rewind() { return file_rewind(handle_); }
+  int64_t tell() const { return file_tell(handle_); }
+  int64_t size() const { return file_size(handle_); }
+  void close() {
+    file_close(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  FileHandle handle_ = nullptr;
+};
 
 // ---- Raw drives ------------------------------------------------------------------------
 // A recorder disk attached to this computer, read as a raw drive. Drive N (0..9)
@@ -279,16 +324,23 @@ class NamedMutex {
   void* impl_;
 };
 
-// ---- Message sink -------------------------------------------------------------------
+// ---- Message and trace sinks -------------------------------------------------------
 using MessageHandler = void (*)(const char* text, const char* caption, void* user);
 // Shows a message (the library's message box). Default: one line
 // "VIRAZAV: <caption>: <text>" on standard error.
 void show_message(const char* text, const char* caption);
-// Replaces the sink; nullptr restores the default.
+// Replaces the sink; nullptr restores the default. Thread-safe.
 void set_message_handler(MessageHandler fn, void* user);
 
-// Writes a trace line to standard output.
+using TraceHandler = void (*)(const char* line, void* user);
+// Writes trace text (nullptr and "" are ignored). Each thread's text is
+// collected up to each "\n"; every complete line, with its "\n", goes to the
+// trace handler, by default to standard output (flushed at once). A line is
+// handed on whole even when it was traced in pieces. Thread-safe; the handler
+// may be called from several threads at once.
 void trace(const char* text);
+// Replaces the trace sink; nullptr restores standard output. Thread-safe.
+void set_trace_handler(TraceHandler fn, void* user);
 
 // ---- Fault seam ---------------------------------------------------------------------
 // Every call above that can fail passes through a process-wide table of

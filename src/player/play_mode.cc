@@ -8,10 +8,7 @@ namespace {
 
 struct PlayModeState {
   std::atomic<int32_t> disk_mode{kModeStop};
-  std::atomic<int32_t> file_mode{kModeStop};
   std::atomic<int32_t> speed{0};
-  std::atomic<int32_t> disk_stop{0};
-  std::atomic<int32_t> file_stop{0};
 };
 
 PlayModeState g_modes;
@@ -36,12 +33,6 @@ int32_t disk_mode() {
 void set_disk_mode(int32_t mode) {
   locked_store(g_modes.disk_mode, mode);
 }
-int32_t file_mode() {
-  return g_modes.file_mode.load();
-}
-void set_file_mode(int32_t mode) {
-  locked_store(g_modes.file_mode, mode);
-}
 
 int32_t play_speed() {
   return g_modes.speed.load();
@@ -52,24 +43,8 @@ void set_mode_and_speed(std::atomic<int32_t>* mode_word, int32_t mode, int32_t s
   g_modes.speed.store(speed);
 }
 
-int32_t disk_stop_request() {
-  return g_modes.disk_stop.load();
-}
-void set_disk_stop_request(int32_t value) {
-  locked_store(g_modes.disk_stop, value);
-}
-int32_t file_stop_request() {
-  return g_modes.file_stop.load();
-}
-void set_file_stop_request(int32_t value) {
-  locked_store(g_modes.file_stop, value);
-}
-
 std::atomic<int32_t>& disk_mode_word() {
   return g_modes.disk_mode;
-}
-std::atomic<int32_t>& file_mode_word() {
-  return g_modes.file_mode;
 }
 
 }  // namespace virazav::player

@@ -1,6 +1,6 @@
-// The play mode words of the disk and file feeders, the speed they share and
-// their stop requests, with the "PLAYMODE" named lock that every write of a
-// mode or a stop request holds. Reads are plain atomic loads.
+// The disk feeder's play mode word and the speed of the feeders, with the
+// "PLAYMODE" named lock that every write of them holds. Reads are plain atomic
+// loads.
 #pragma once
 
 #include <atomic>
@@ -27,23 +27,12 @@ platform::NamedMutex& playmode_mutex();
 int32_t disk_mode();
 void set_disk_mode(int32_t mode);
 
-// The file feeder's mode, written the same way.
-int32_t file_mode();
-void set_file_mode(int32_t mode);
-
-// The speed shared by both feeders; written under "PLAYMODE" together with the
+// The speed shared by the feeders; written under "PLAYMODE" together with the
 // mode by the forward and back controls.
 int32_t play_speed();
 void set_mode_and_speed(std::atomic<int32_t>* mode_word, int32_t mode, int32_t speed);
 
-// Stop requests of the two feeders (1 requested, 0 not), written under the lock.
-int32_t disk_stop_request();
-void set_disk_stop_request(int32_t value);
-int32_t file_stop_request();
-void set_file_stop_request(int32_t value);
-
-// The words themselves, for the feeders that poll them.
+// The disk feeder's word itself, for set_mode_and_speed and the feeder that polls it.
 std::atomic<int32_t>& disk_mode_word();
-std::atomic<int32_t>& file_mode_word();
 
 }  // namespace virazav::player

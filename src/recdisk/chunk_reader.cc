@@ -3,6 +3,7 @@
 // the next segment when the current one is used up.
 #include <cstring>
 
+#include "format/bytes.h"
 #include "platform/platform.h"
 #include "recdisk/disk.h"
 #include "recdisk/record_index.h"
@@ -109,14 +110,15 @@ int parse_chunk_packets(const uint8_t* chunk, size_t chunk_size, uint8_t* out, s
   size_t offset = kChunkFirstPacket;
   for (int i = 0; i < count; ++i) {
     if (offset + 2 > chunk_size) return kReadNotDelivered;
-    const uint16_t marker = le16(chunk + offset + kPacketMarker);
+    const uint16_t marker = format::load_le16(chunk + offset + kPacketMarker);
     if (marker == kPacketMarkerEnd) return kReadEndOfData;
     if (marker != kPacketMarkerVideo && marker != kPacketMarkerAudio) return kReadNotDelivered;
     if (offset + kPacketHeaderSize > chunk_size) return kReadNotDelivered;
     // The payload length comes from the disk: the packet must end inside the
     // chunk as read and fit the caller's buffer.
     const uint64_t total =
-        kPacketHeaderSize + static_cast<uint64_t>(le32(chunk + offset + kPacketPayloadLength));
+        kPacketHeaderSize +
+        static_cast<uint64_t>(format::load_le32(chunk + offset + kPacketPayloadLength));
     if (total > chunk_size - offset) return kReadNotDelivered;
     if (total > out_cap - *length) return kReadNotDelivered;
     std::memcpy(out + *length, chunk + offset, static_cast<size_t>(total));

@@ -5,8 +5,9 @@
 
 #include <cstdio>
 #include <limits>
-#include <mutex>
 
+#include "format/bytes.h"
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::recdisk {
@@ -15,22 +16,18 @@ namespace {
 // The one copy file set of the process. The copy thread is its only user while a
 // copy runs; the mutex only keeps a status query from another thread clean.
 struct CopyFileSet {
-  std::mutex mutex;
-  platform::FileHandle data = nullptr;   // GUARDED_BY(mutex)
-  platform::FileHandle index = nullptr;  // GUARDED_BY(mutex)
-  platform::FileHandle list = nullptr;   // GUARDED_BY(mutex)
-  uint64_t total = 0;                    // GUARDED_BY(mutex)
-  uint64_t mark = 0;                     // GUARDED_BY(mutex)
-  uint32_t written = 0;                  // GUARDED_BY(mutex)
-  uint32_t free_kib = 0;                 // GUARDED_BY(mutex)
-  bool active = false;                   // GUARDED_BY(mutex)
+  platform::Mutex mutex;
+  platform::File data VZ_GUARDED_BY(mutex);
+  platform::File index VZ_GUARDED_BY(mutex);
+  platform::File list VZ_GUARDED_BY(mutex);
+  uint64_t total VZ_GUARDED_BY(mutex) = 0;
+  uint64_t mark VZ_GUARDED_BY(mutex) = 0;
+  uint32_t written VZ_GUARDED_BY(mutex) = 0;
+  uint32_t free_kib VZ_GUARDED_BY(mutex) = 0;
+  bool active VZ_GUARDED_BY(mutex) = false;
 };
 
 CopyFileSet g_set;
-
-void put_le64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // The free space of the medium holding the folder, in KiB. The recorder's own
 // tool read a disk-usage listing of its card slot; the library asks the file
@@ -42,59 +39,56 @@ uint32_t read_free_kbytes(const std::string& directory) {
   return static_cast<uint32_t>(kib);
 }
 
-void close_file(platform::FileHandle* f) {
-  platform::file_close(*f);
-  *f = nullptr;
-}
-
 }  // namespace
 
 int open_copy_files(const char* directory) {
   std::string dir = directory ? directory : "";
   uint32_t free_kib = read_free_kbytes(dir);
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   g_set.free_kib = free_kib;
   g_set.written = 0;
-  if (g_set.data && g_set.index && g_set.list) return kCopyAlreadyOpen;
+  if (g_set.data.is_open() && g_set.index.is_open() && g_set.list.is_open()) {
+    return kCopyAlreadyOpen;
+  }
   if (dir.empty()) return kCopyNotOpen;
 
   // join_path puts a '/' between the parts unless the folder text ends in one,
   // so "/media/cf" and "/media/cf/" name the same three files.
-  if (g_set.data == nullptr) {
-    g_set.data = platform::file_open(platform::join_path(dir, kCopyDataFileName),
-                                     platform::OpenMode::kUpdate);
-    if (g_set.data == nullptr) return kCopyNotOpen;
+  if (!g_set.data.is_open()) {
+    g_set.data = platform::File::open(platform::join_path(dir, kCopyDataFileName),
+                                      platform::OpenMode::kUpdate);
+    if (!g_set.data.is_open()) return kCopyNotOpen;
     g_set.total = 0;
     g_set.mark = 0;
   }
-  if (g_set.index == nullptr) {
-    g_set.index = platform::file_open(platform::join_path(dir, kCopyIndexFileName),
-                                      platform::OpenMode::kUpdate);
-    if (g_set.index == nullptr) {
-      close_file(&g_set.data);
+  if (!g_set.index.is_open()) {
+    g_set.index = platform::File::open(platform::join_path(dir, kCopyIndexFileName),
+                                       platform::OpenMode::kUpdate);
+    if (!g_set.index.is_open()) {
+      g_set.data.close();
       return kCopyNotOpen;
     }
   }
-  if (g_set.list == nullptr) {
-    g_set.list = platform::file_open(platform::join_path(dir, kCopyListFileName),
-                                     platform::OpenMode::kUpdate);
-    if (g_set.list == nullptr) {
-      close_file(&g_set.data);
-      close_file(&g_set.index);
+  if (!g_set.list.is_open()) {
+    g_set.list = platform::File::open(platform::join_path(dir, kCopyListFileName),
+                                      platform::OpenMode::kUpdate);
+    if (!g_set.list.is_open()) {
+      g_set.data.close();
+      g_set.index.close();
       return kCopyNotOpen;
     }
     // Until the copy ends the list file names no range; the range is written
     // over the placeholder, from the start of the file.
-    platform::file_write(g_set.list, kCopyListPlaceholder, kCopyListLineSize);
-    platform::file_rewind(g_set.list);
+    g_set.list.write(kCopyListPlaceholder, kCopyListLineSize);
+    g_set.list.rewind();
   }
   g_set.active = true;
   return kCopyOpened;
 }
 
 int write_copy_data(const uint8_t* data, uint32_t length) {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
-  if (g_set.data == nullptr) return kCopyNotOpen;
+  platform::MutexLock lock(g_set.mutex);
+  if (!g_set.data.is_open()) return kCopyNotOpen;
   if (g_set.total + length >= kCopyDataLimit) return kCopyLimit;
   // At least 1 MiB of the medium must stay free. The difference is unsigned on
   // purpose, as the recorder computed it: with no free-space figure at all (0)
@@ -107,7 +101,7 @@ int write_copy_data(const uint8_t* data, uint32_t length) {
     platform::trace(line);
     return kCopyLimit;
   }
-  if (length > 0 && (data == nullptr || platform::file_write(g_set.data, data, length) != 0))
+  if (length > 0 && (data == nullptr || g_set.data.write(data, length) != 0))
     return kCopyShortWrite;
   g_set.written += length;
   g_set.total += length;
@@ -115,38 +109,38 @@ int write_copy_data(const uint8_t* data, uint32_t length) {
 }
 
 int write_copy_index(const ChunkInfo& info) {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
-  if (g_set.index == nullptr) return kCopyNotOpen;
+  platform::MutexLock lock(g_set.mutex);
+  if (!g_set.index.is_open()) return kCopyNotOpen;
   uint8_t record[kFileIndexEntrySize];
   encode_file_index_entry(g_set.mark, info, record);
   // The next record names the offset at which the next chunk's packets begin.
   g_set.mark = g_set.total;
-  if (platform::file_write(g_set.index, record, sizeof record) != 0) return kCopyShortWrite;
+  if (g_set.index.write(record, sizeof record) != 0) return kCopyShortWrite;
   g_set.written += kFileIndexEntrySize;
   return static_cast<int>(kFileIndexEntrySize);
 }
 
 int write_copy_range(const ChunkInfo& first, const ChunkInfo& last) {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
-  if (g_set.list == nullptr) return kCopyNotOpen;
+  platform::MutexLock lock(g_set.mutex);
+  if (!g_set.list.is_open()) return kCopyNotOpen;
   char line[96];
   int n = format_copy_range(first.bytes + kChunkInfoTime, last.bytes + kChunkInfoTime, line,
                             sizeof line);
   // The line goes out without its terminating zero; a failed write leaves the
   // placeholder, which names no range, and is not reported.
-  if (n > 0) platform::file_write(g_set.list, line, static_cast<size_t>(n));
+  if (n > 0) g_set.list.write(line, static_cast<size_t>(n));
   return 1;
 }
 
 int close_copy_files() {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
-  if (g_set.data) {
-    close_file(&g_set.data);
+  platform::MutexLock lock(g_set.mutex);
+  if (g_set.data.is_open()) {
+    g_set.data.close();
     g_set.total = 0;
     g_set.mark = 0;
   }
-  if (g_set.index) close_file(&g_set.index);
-  if (g_set.list) close_file(&g_set.list);
+  g_set.index.close();
+  g_set.list.close();
   g_set.active = false;
   return 1;
 }
@@ -160,19 +154,19 @@ int format_copy_range(const uint8_t* a, const uint8_t* b, char* out, size_t cap)
 }
 
 void encode_file_index_entry(uint64_t offset, const ChunkInfo& info, uint8_t* out) {
-  put_le64(out + kFileIndexOffset, offset);
+  format::store_le64(out + kFileIndexOffset, offset);
   for (size_t i = 0; i < kChunkInfoUsedBytes; ++i)
     out[kFileIndexInfo + i] = info.bytes[kChunkInfoTime + i];
   for (size_t i = kFileIndexZero; i < kFileIndexEntrySize; ++i) out[i] = 0;
 }
 
 CopyFilesStatus copy_files_status() {
-  std::lock_guard<std::mutex> lock(g_set.mutex);
+  platform::MutexLock lock(g_set.mutex);
   CopyFilesStatus s;
   s.active = g_set.active;
-  s.data_open = g_set.data != nullptr;
-  s.index_open = g_set.index != nullptr;
-  s.list_open = g_set.list != nullptr;
+  s.data_open = g_set.data.is_open();
+  s.index_open = g_set.index.is_open();
+  s.list_open = g_set.list.is_open();
   s.total = g_set.total;
   s.mark = g_set.mark;
   s.written = g_set.written;

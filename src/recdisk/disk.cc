@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/bytes.h"
 #include "platform/platform.h"
 
 namespace virazav::recdisk {
@@ -133,8 +134,8 @@ int read_sector0_words(uint32_t out[128]) {
   // words with the high half first.
   for (int i = 0; i < 128; ++i) {
     const uint8_t* w = sector + 4 * i;
-    uint32_t high = static_cast<uint32_t>(w[0] | (w[1] << 8));
-    uint32_t low = static_cast<uint32_t>(w[2] | (w[3] << 8));
+    uint32_t high = format::load_le16(w);
+    uint32_t low = format::load_le16(w + 2);
     out[i] = (high << 16) + low;
   }
   return 0;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "format/bytes.h"
 #include "recdisk/disk.h"
 
 namespace virazav::recdisk {
@@ -97,9 +98,9 @@ RingShape shape(Ring ring) {
 RingControl raw_control(const RingShape& s) {
   RingControl c;
   if (s.wide) {
-    c.count = le16(s.control + kControl16Count);
-    c.oldest = le16(s.control + kControl16Oldest);
-    c.newest = le16(s.control + kControl16Newest);
+    c.count = format::load_le16(s.control + kControl16Count);
+    c.oldest = format::load_le16(s.control + kControl16Oldest);
+    c.newest = format::load_le16(s.control + kControl16Newest);
   } else {
     c.count = s.control[kControl8Count];
     c.oldest = s.control[kControl8Oldest];
@@ -248,30 +249,20 @@ RingControl ring_control(Ring ring) {
   return ring_control_of(shape(ring));
 }
 
-void block_control_current(uint8_t* block, uint16_t* segment) {
-  if (block) *block = g_index.block_control[kBlockControlCurrentBlock];
-  if (segment) *segment = le16(g_index.block_control + kBlockControlCurrentSegment);
-}
-
 int ring_index(Ring ring, uint32_t k) {
   RingControl c = ring_control(ring);
   return static_cast<int>((c.oldest + k) % static_cast<uint32_t>(ring_size(ring)));
-}
-
-bool ring_entry_valid(Ring ring, int index) {
-  const uint8_t* p = entry_bytes(ring, index);
-  return p != nullptr && checksum_valid(p, shape(ring).entry_size);
 }
 
 TimeAttributeEntry time_attribute_entry(int index) {
   TimeAttributeEntry e;
   const uint8_t* p = entry_bytes(Ring::kTimeAttribute, index);
   if (p == nullptr) return e;
-  e.attribute = le16(p + kTaAttribute);
+  e.attribute = format::load_le16(p + kTaAttribute);
   e.first_time = load_rec_time(p + kTaFirstTime);
   e.last_time = load_rec_time(p + kTaLastTime);
-  e.first_segment = le32(p + kTaFirstSegment);
-  e.last_segment = le32(p + kTaLastSegment);
+  e.first_segment = format::load_le32(p + kTaFirstSegment);
+  e.last_segment = format::load_le32(p + kTaLastSegment);
   e.first_block = p[kTaFirstBlock];
   e.last_block = p[kTaLastBlock];
   return e;
@@ -281,12 +272,12 @@ BlockEntry block_entry(int index) {
   BlockEntry e;
   const uint8_t* p = entry_bytes(Ring::kBlock, index);
   if (p == nullptr) return e;
-  e.segment_count = le16(p + kBlockSegmentCount);
-  e.first_segment = le16(p + kBlockFirstSegment);
-  e.last_segment = le16(p + kBlockLastSegment);
-  e.first_attribute = le16(p + kBlockFirstAttribute);
+  e.segment_count = format::load_le16(p + kBlockSegmentCount);
+  e.first_segment = format::load_le16(p + kBlockFirstSegment);
+  e.last_segment = format::load_le16(p + kBlockLastSegment);
+  e.first_attribute = format::load_le16(p + kBlockFirstAttribute);
   e.first_time = load_rec_time(p + kBlockFirstTime);
-  e.last_attribute = le16(p + kBlockLastAttribute);
+  e.last_attribute = format::load_le16(p + kBlockLastAttribute);
   e.last_time = load_rec_time(p + kBlockLastTime);
   return e;
 }
@@ -295,13 +286,13 @@ RecordingEntry recording_entry(int index) {
   RecordingEntry e;
   const uint8_t* p = entry_bytes(Ring::kRecording, index);
   if (p == nullptr) return e;
-  e.attribute = le16(p + kRecAttribute);
+  e.attribute = format::load_le16(p + kRecAttribute);
   e.start = load_rec_time(p + kRecStartTime);
   e.end = load_rec_time(p + kRecEndTime);
   e.start_block = p[kRecStartBlock];
   e.end_block = p[kRecEndBlock];
-  e.start_segment = le32(p + kRecStartSegment);
-  e.end_segment = le32(p + kRecEndSegment);
+  e.start_segment = format::load_le32(p + kRecStartSegment);
+  e.end_segment = format::load_le32(p + kRecEndSegment);
   e.kind = p[kRecKind];
   e.skip_again = p[kRecSkipAgain];
   return e;
@@ -322,7 +313,7 @@ SegmentEntry segment_entry(int64_t segment) {
   const uint8_t* p = g_index.segment_table + static_cast<size_t>(segment) * kSegmentEntrySize;
   e.valid = checksum_valid(p, kSegmentEntrySize);
   e.time = load_rec_time(p + kSegTime);
-  e.chunk_sector = le32(p + kSegChunkSector);
+  e.chunk_sector = format::load_le32(p + kSegChunkSector);
   e.chunk_count = p[kSegChunkCount];
   e.flags = p[kSegFlags];
   e.kind = p[kSegKind];
@@ -335,8 +326,8 @@ ChunkEntry chunk_entry(int j) {
   const uint8_t* p = g_index.chunk_index + static_cast<size_t>(j) * kChunkEntrySize;
   e.valid = checksum_valid(p, kChunkEntrySize);
   e.time = load_rec_time(p + kChunkTime);
-  e.size = le32(p + kChunkSize);
-  e.sector = le32(p + kChunkSector);
+  e.size = format::load_le32(p + kChunkSize);
+  e.sector = format::load_le32(p + kChunkSector);
   e.byte0 = p[kChunkByte0];
   e.byte2 = p[kChunkByte2];
   e.byte27 = p[kChunkByte27];

@@ -126,8 +126,6 @@ int read_chunk_index(const SegmentEntry& entry);
 // The control record of a ring, with the count capped at the ring size and the
 // indexes reduced modulo the ring size.
 RingControl ring_control(Ring ring);
-// The recorder's current block and segment from the block control record.
-void block_control_current(uint8_t* block, uint16_t* segment);
 // Ring index of the k-th entry in use: (oldest + k) % N.
 int ring_index(Ring ring, uint32_t k);
 // Entries by ring index; an index outside the ring gives an all-zero entry.
@@ -135,8 +133,6 @@ TimeAttributeEntry time_attribute_entry(int index);
 BlockEntry block_entry(int index);
 RecordingEntry recording_entry(int index);
 AlarmEntry alarm_entry(int index);
-// True when the stored entry's checksum is valid (index outside: false).
-bool ring_entry_valid(Ring ring, int index);
 // Entry `segment` of the SegmentTable in memory; valid is false for a bad
 // checksum or a slot outside 0..24999.
 SegmentEntry segment_entry(int64_t segment);

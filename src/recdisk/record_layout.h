@@ -67,8 +67,6 @@ RecTime rec_time_from_number(int32_t t);
 // True when the last byte of the n-byte item equals the sum of the others modulo
 // 256 (an all-zero item is valid).
 bool checksum_valid(const uint8_t* item, size_t n);
-// Stores the checksum of the n-byte item in its last byte (for builders).
-void set_checksum(uint8_t* item, size_t n);
 
 // ---- Field offsets ---------------------------------------------------------------
 // CopyHeader.
@@ -79,8 +77,6 @@ inline constexpr int kGenerationCount = 6;
 // controls use u16 fields, the block and alarm controls u8.
 inline constexpr size_t kControl16Count = 0, kControl16Oldest = 2, kControl16Newest = 4;
 inline constexpr size_t kControl8Count = 0, kControl8Oldest = 1, kControl8Newest = 2;
-inline constexpr size_t kBlockControlCurrentBlock = 3;    // u8
-inline constexpr size_t kBlockControlCurrentSegment = 4;  // u16
 
 // TimeAttributeTable entry.
 inline constexpr size_t kTaAttribute = 0;      // u16
@@ -142,22 +138,6 @@ inline constexpr size_t kPacketPayloadLength = 16;  // u32
 inline constexpr uint16_t kPacketMarkerVideo = 0xFBFF;
 inline constexpr uint16_t kPacketMarkerAudio = 0xFCFF;
 inline constexpr uint16_t kPacketMarkerEnd = 0xFFFF;
-
-// ---- Little-endian helpers -------------------------------------------------------
-inline uint16_t le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void put_le16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void put_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Sectors an item of n bytes occupies.
 inline constexpr int32_t sectors_for(size_t n) {

@@ -93,11 +93,4 @@ bool checksum_valid(const uint8_t* item, size_t n) {
   return sum == item[n - 1];
 }
 
-void set_checksum(uint8_t* item, size_t n) {
-  if (n == 0) return;
-  uint8_t sum = 0;
-  for (size_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + item[i]);
-  item[n - 1] = sum;
-}
-
 }  // namespace virazav::recdisk

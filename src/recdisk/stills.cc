@@ -148,24 +148,24 @@ void swap_byte_pairs(uint8_t* data, size_t n) {
 int write_still_file(const char* path, int length, uint8_t* buffer, int total) {
   if (path == nullptr || *path == '\0') return kStillFileNotCreated;
   if (length < 0 || (buffer == nullptr && length > 0)) return kStillFileShortWrite;
-  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-  if (f == nullptr) return kStillFileNotCreated;
+  platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+  if (!f.is_open()) return kStillFileNotCreated;
   // The exchange happens in the caller's buffer, as the recorder tool always did:
   // writing the same buffer twice writes the second file in stored order.
   size_t n = static_cast<size_t>(length);
   swap_byte_pairs(buffer, n);
-  int written = n == 0 ? 0 : platform::file_write(f, buffer, n);
-  platform::file_close(f);
+  int written = n == 0 ? 0 : f.write(buffer, n);
+  f.close();
   if (written != 0) return kStillFileShortWrite;
   return static_cast<int>(static_cast<uint32_t>(total) + static_cast<uint32_t>(length));
 }
 
 int still_header_code(const char* path, uint8_t* head) {
   if (path == nullptr || head == nullptr) return 0;
-  platform::FileHandle f = platform::file_open(path, platform::OpenMode::kRead);
-  if (f == nullptr) return 0;
-  long got = platform::file_read(f, head, kHeadBytes);
-  platform::file_close(f);
+  platform::File f = platform::File::open(path, platform::OpenMode::kRead);
+  if (!f.is_open()) return 0;
+  long got = f.read(head, kHeadBytes);
+  f.close();
   if (got < 0) return 0;
   if (static_cast<size_t>(got) < kHeadBytes) return static_cast<int>(got);
   int h = head[kHeadCodeByte] >> 4;

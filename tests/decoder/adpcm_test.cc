@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 #include "support/stream_builder.h"
 
 namespace virazav::decoder {
@@ -92,7 +93,7 @@ TEST_F(AdpcmTest, Packets_MatchReferenceSampleForSample_WhateverTheirSize) {
     std::vector<int16_t> want = reference_decode(used, r.predictor, r.index);
     ASSERT_EQ(want.size(), 4096u);
     for (size_t i = 0; i < want.size(); ++i) {
-      int16_t got = static_cast<int16_t>(dlplayer::load_le16(&packet[2 * i]));
+      int16_t got = static_cast<int16_t>(format::load_le16(&packet[2 * i]));
       ASSERT_EQ(got, want[i]) << r.name << " sample " << i;
     }
   }

@@ -10,6 +10,7 @@
 #include "decoder/decoder.h"
 #include "decoder/decore.h"
 #include "dlplayer/dataset.h"
+#include "format/stream_format.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "support/mpeg4_material.h"
@@ -37,17 +38,17 @@ class DecodePictures : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::set_message_handler(Messages::sink, &messages_);
-    ASSERT_EQ(decode_init(), 0);
+    ASSERT_EQ(set_up(), 0);
   }
   void TearDown() override {
-    decode_deinit();
+    tear_down();
     platform::set_message_handler(nullptr, nullptr);
   }
   // Decodes the first (key) picture through decode_frame_buffer as a packet,
   // so the instances take the stream's size.
   void start_channel(int channel, const testing::EncodedPicture& key) {
     std::vector<uint8_t> packet = testing::make_video_packet(channel, 0, key.bits);
-    ASSERT_EQ(decode_frame_buffer(packet.data(), packet.size()), 1);
+    ASSERT_EQ(decode_frame_buffer(packet.data(), packet.size(), format::kForward), 1);
   }
   Messages messages_;
 };
@@ -158,13 +159,13 @@ TEST_F(DecodePictures, PictureBeforeAnySequenceHeader_IsRefusedWithItsMessage) {
   p.packet_size = static_cast<uint32_t>(packet.size());
   p.loaded = p.packet_size;
   dlplayer::set_current_packet(p);
-  EXPECT_EQ(decode_loaded_frame(), 0);
+  EXPECT_EQ(dlplayer::decode_loaded_frame(), 0);
   ASSERT_EQ(messages_.texts.size(), 1u);
   EXPECT_EQ(
       messages_.texts[0],
       "To Developer:\nNo sequence header. You should put a picture\nwith sequence header at first");
   // decode_frame_buffer takes only packets with a sequence header.
-  EXPECT_EQ(decode_frame_buffer(packet.data(), packet.size()), 0);
+  EXPECT_EQ(decode_frame_buffer(packet.data(), packet.size(), format::kForward), 0);
 }
 
 TEST_F(DecodePictures, LiveFrameToFile_WritesTheBitmapOfASequenceHeaderPacket) {
@@ -216,15 +217,44 @@ TEST_F(DecodePictures, LiveQueue_DecodesDuePicturesAndStopsAtTheFirstNotDue) {
   EXPECT_NE(r[1].length, 0u);
 }
 
+int backward() {
+  return format::kBackward;
+}
+
+TEST_F(DecodePictures, PacketBehindOtherBytes_IsFoundForwardOnly_AndLiveDecodesFollowTheReader) {
+  testing::TempCwd cwd;
+  auto pictures = encode_mpeg4(176, 144, 1, 2, 10);
+  std::vector<uint8_t> packet = {0x00, 0x11, 0x22};
+  std::vector<uint8_t> key = testing::make_video_packet(2, 0, pictures[0].bits);
+  packet.insert(packet.end(), key.begin(), key.end());
+  int channel = -1;
+  EXPECT_EQ(decode_frame_buffer(packet.data(), packet.size(), format::kBackward, &channel), 0);
+  EXPECT_EQ(channel, -1);
+  EXPECT_EQ(decode_frame_buffer(packet.data(), packet.size(), format::kForward, &channel), 1);
+  EXPECT_EQ(channel, 2);
+  // Without a reader the live decodes search forward; a reader that gives the
+  // backward direction makes them require the packet at the first byte.
+  set_direction_reader(backward);
+  EXPECT_EQ(decode_live_frame_to_file("back.bmp", packet.data(), packet.size()), 0);
+  QueuedPicture q[1] = {{2, packet.data(), packet.size(), 1, 0}};
+  EXPECT_EQ(decode_live_queue_to_file("queue.bmp", q, 1, 0), 0);
+  EXPECT_NE(q[0].length, 0u);
+  set_direction_reader(nullptr);
+  EXPECT_EQ(decode_live_frame_to_file("forward.bmp", packet.data(), packet.size()), 0);
+  EXPECT_TRUE(testing::read_file("back.bmp").empty());
+  EXPECT_TRUE(testing::read_file("queue.bmp").empty());
+  EXPECT_EQ(testing::read_file("forward.bmp").size(), 54u + 176u * 136u * 3u);
+}
+
 TEST_F(DecodePictures, PostProcessingLevel_ChangesTheFilteredPicture) {
   const int w = 176, h = 144;
   auto pictures = encode_mpeg4(w, h, 1, 0, 10);
   std::vector<uint8_t> key = testing::make_video_packet(0, 0, pictures[0].bits);
-  ASSERT_EQ(decode_frame_buffer(key.data(), key.size()), 1);
+  ASSERT_EQ(decode_frame_buffer(key.data(), key.size(), format::kForward), 1);
   std::vector<uint8_t> plain(channel_picture(0, nullptr, nullptr),
                              channel_picture(0, nullptr, nullptr) + w * h * 3);
   decore(kDecoreHandle, kDecorePostProcessing, reinterpret_cast<void*>(intptr_t{100}), nullptr);
-  ASSERT_EQ(decode_frame_buffer(key.data(), key.size()), 1);
+  ASSERT_EQ(decode_frame_buffer(key.data(), key.size(), format::kForward), 1);
   std::vector<uint8_t> filtered(channel_picture(0, nullptr, nullptr),
                                 channel_picture(0, nullptr, nullptr) + w * h * 3);
   decore(kDecoreHandle, kDecorePostProcessing, nullptr, nullptr);
@@ -246,17 +276,17 @@ TEST(DecodeSetup, FrameBufferAllocationFails_ShowsTheMessageAndSetsUpNothing) {
   {
     platform::FaultScope faults;
     platform::fault_arm(platform::FaultKind::kAlloc, 1);
-    EXPECT_NE(decode_init(), 0);
+    EXPECT_NE(set_up(), 0);
   }
   platform::set_message_handler(nullptr, nullptr);
   ASSERT_EQ(m.texts.size(), 1u);
   EXPECT_EQ(m.texts[0], "error: GlobalAlloc");
   EXPECT_FALSE(setup_done());
   EXPECT_FALSE(adpcm_ready());
-  // A later decode_init works.
-  EXPECT_EQ(decode_init(), 0);
+  // A later set-up works.
+  EXPECT_EQ(set_up(), 0);
   EXPECT_TRUE(setup_done());
-  decode_deinit();
+  tear_down();
 }
 
 }  // namespace

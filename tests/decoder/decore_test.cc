@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "support/mpeg4_material.h"
 #include "support/recorder_fixture.h"
 #include "support/stream_builder.h"
@@ -55,20 +55,20 @@ TEST(Decore, PostProcessingLevels_SelectTheirFilterSets) {
 }
 
 TEST(Decore, PostProcessedPictures_StayCloseToTheSource) {
-  ASSERT_EQ(decode_init(), 0);
+  ASSERT_EQ(set_up(), 0);
   const int w = 176, h = 144;
   auto pictures = testing::encode_mpeg4(w, h, 3, 4, 10);
   std::vector<uint8_t> key = testing::make_video_packet(4, 0, pictures[0].bits);
   for (int level : {5, 60}) {
     decore(kDecoreHandle, kDecorePostProcessing, reinterpret_cast<void*>(intptr_t{level}), nullptr);
-    ASSERT_EQ(decode_frame_buffer(key.data(), key.size()), 1) << level;
+    ASSERT_EQ(decode_frame_buffer(key.data(), key.size(), format::kForward), 1) << level;
     EXPECT_GE(testing::psnr_bottom_up(channel_picture(4, nullptr, nullptr),
                                       testing::synthetic_picture(w, h, 0, 4), w, h),
               28.0)
         << "level " << level;
   }
   decore(kDecoreHandle, kDecorePostProcessing, nullptr, nullptr);
-  decode_deinit();
+  tear_down();
 }
 
 TEST(Decore, OutputFormat_OnlyTheRgb24LayoutIsAccepted) {

@@ -52,8 +52,8 @@ class DataSetTest : public ::testing::Test {
     EXPECT_TRUE(m.builder.write("s.mpg"));
     return Mpeg4DLdata_fileopen("s.mpg", ".", "idx", parts);
   }
-  std::vector<FrameIndexEntry> entries() {
-    std::vector<FrameIndexEntry> out;
+  std::vector<format::FrameIndexEntry> entries() {
+    std::vector<format::FrameIndexEntry> out;
     for (int n = 0; n <= index_last_valid(); ++n) out.push_back(index_entry(n));
     return out;
   }
@@ -61,7 +61,8 @@ class DataSetTest : public ::testing::Test {
   std::vector<Message> messages_;
 };
 
-void expect_index_matches(const std::vector<FrameIndexEntry>& got, const testing::MadeStream& m) {
+void expect_index_matches(const std::vector<format::FrameIndexEntry>& got,
+                          const testing::MadeStream& m) {
   auto want = m.indexed();
   ASSERT_EQ(got.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
@@ -105,11 +106,11 @@ TEST_F(DataSetTest, BuiltAndDownloadIndexFiles_LoadTheSameEntries) {
   expect_index_matches(built, m);
   Mpeg4DLdata_fileclose();
   std::vector<uint8_t> full = testing::read_file("idx/.index");
-  ASSERT_EQ(full.size(), kIndexFileBytes);
+  ASSERT_EQ(full.size(), format::kIndexFileBytes);
   // A download writes count x 12 bytes.
   platform::make_directory("dl");
   ASSERT_EQ(write_index_file("dl", static_cast<int>(built.size())), 0);
-  EXPECT_EQ(testing::read_file("dl/.index").size(), built.size() * kIndexEntrySize);
+  EXPECT_EQ(testing::read_file("dl/.index").size(), built.size() * format::kIndexEntrySize);
   ASSERT_GT(Mpeg4DLdata_fileopen("s.mpg", ".", "dl", 1), 0u);
   EXPECT_EQ(Mpeg4DLdata_frame_index("dl", 0), 1);
   expect_index_matches(entries(), m);
@@ -201,7 +202,8 @@ TEST_F(DataSetTest, DamagedStreamFiles_GiveTheirDocumentedResults) {
   const auto& packets = good.packets;
   auto with_size = [&](size_t packet, uint32_t size) {
     std::vector<uint8_t> b = good.builder.bytes();
-    encode_field22(size, &b[static_cast<size_t>(packets[packet].offset) + kPacketSizeOffset]);
+    format::encode_field22(
+        size, &b[static_cast<size_t>(packets[packet].offset) + format::kPacketSizeOffset]);
     return b;
   };
   std::vector<uint8_t> no_header(good.builder.bytes().begin() + 292, good.builder.bytes().end());
@@ -222,7 +224,7 @@ TEST_F(DataSetTest, DamagedStreamFiles_GiveTheirDocumentedResults) {
       {"first packet size below its header", with_size(0, 26), false, 0},
       {"first packet above 1 MiB", with_size(0, (1u << 20) + 1), false, 0},
       {"later key frame size 0", with_size(10, 0), true, 1},
-      {"packet size beyond the end", with_size(12, kField22Max), true, 2},
+      {"packet size beyond the end", with_size(12, format::kField22Max), true, 2},
       {"no pack header", no_header, true, 2},
       {"ends inside a packet", cut, true, 1},
   };
@@ -260,7 +262,7 @@ TEST_F(DataSetTest, IndexFileOffsetsBeyondTheStream_EndTheLoadedIndex) {
   platform::make_directory("idx");
   ASSERT_EQ(index_reset(), 0);
   for (size_t i = 0; i < want.size(); ++i) {
-    FrameIndexEntry e;
+    format::FrameIndexEntry e;
     e.channel = 0;
     e.offset = i == 1 ? m.builder.bytes().size() + 100 : static_cast<uint64_t>(want[i].offset);
     e.pts = want[i].pts;
@@ -296,12 +298,13 @@ TEST_F(DataSetTest, IndexWalks_StepLocateAndSeekKeyFrames) {
     int want;
   } rows[] = {
       {"next key frame of channel 1", 0, 1, 1, -1, 1,
-       find(0, 1, [](const FrameIndexEntry& e) { return e.kind == 0 && e.channel == 1; })},
+       find(0, 1, [](const format::FrameIndexEntry& e) { return e.kind == 0 && e.channel == 1; })},
       {"next audio entry", 0, 2, -1, 0, 1,
-       find(0, 1, [](const FrameIndexEntry& e) { return e.kind == 1; })},
+       find(0, 1, [](const format::FrameIndexEntry& e) { return e.kind == 1; })},
       {"next entry of any kind", 2, 3, -1, -1, 1, 3},
       {"backward key frame of channel 0", last, 1, 0, -1, 2,
-       find(last, -1, [](const FrameIndexEntry& e) { return e.kind == 0 && e.channel == 0; })},
+       find(last, -1,
+            [](const format::FrameIndexEntry& e) { return e.kind == 0 && e.channel == 0; })},
       {"beyond the last entry stops there", last, 3, -1, -1, 1, last},
       {"below entry 0 is not found", 0, 3, -1, -1, 2, 0},
       {"no match forward ends at the last entry", 0, 1, 9, -1, 1, last},
@@ -326,8 +329,10 @@ TEST_F(DataSetTest, IndexWalks_StepLocateAndSeekKeyFrames) {
   // seek_key_frame from just after a key frame of channel 1 lands on the next
   // key frame of channel 1 when it is the display channel.
   Mpeg4DLdata_set_disptype(1);
-  int k1 = find(0, 1, [](const FrameIndexEntry& e) { return e.kind == 0 && e.channel == 1; });
-  int k2 = find(k1, 1, [](const FrameIndexEntry& e) { return e.kind == 0 && e.channel == 1; });
+  int k1 =
+      find(0, 1, [](const format::FrameIndexEntry& e) { return e.kind == 0 && e.channel == 1; });
+  int k2 =
+      find(k1, 1, [](const format::FrameIndexEntry& e) { return e.kind == 0 && e.channel == 1; });
   ASSERT_GT(k2, k1);
   detail::state().current_offset = static_cast<int64_t>(idx[k1].offset) + 1;
   set_index_cursor(0);
@@ -424,6 +429,55 @@ TEST_F(DataSetTest, FailedFileCalls_EndInADocumentedResultAndLeaveTheLayerUsable
   ASSERT_EQ(Mpeg4DLdata_fileopen("s.mpg", ".", "idx", 1), size);
   expect_index_matches(entries(), m);
   Mpeg4DLdata_fileclose();
+}
+
+TEST(DecodeInit, SetsUpTheDecoderThenTheLayer_AndReturnsTheLayersResult) {
+  std::vector<Message> messages;
+  platform::set_message_handler(capture, &messages);
+  // The frame buffer fails: -1, and the layer is not initialised.
+  {
+    platform::FaultScope faults;
+    platform::fault_arm(platform::FaultKind::kAlloc, 1);
+    EXPECT_EQ(decode_init(), -1);
+  }
+  EXPECT_FALSE(initialised());
+  EXPECT_EQ(decoder::frame_buffer(), nullptr);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "error: GlobalAlloc");
+  // With the decoder set up already, the next allocation is the layer's own:
+  // its failure is decode_init's result, 1.
+  ASSERT_EQ(decoder::set_up(), 0);
+  {
+    platform::FaultScope faults;
+    platform::fault_arm(platform::FaultKind::kAlloc, 1);
+    EXPECT_EQ(decode_init(), 1);
+  }
+  EXPECT_FALSE(initialised());
+  EXPECT_TRUE(decoder::setup_done());
+  EXPECT_EQ(decode_init(), 0);
+  EXPECT_TRUE(initialised());
+  decode_deinit();
+  EXPECT_FALSE(initialised());
+  EXPECT_FALSE(decoder::setup_done());
+  EXPECT_EQ(decoder::frame_buffer(), nullptr);
+  platform::set_message_handler(nullptr, nullptr);
+}
+
+TEST(DecodeInit, LiveDecodesSearchInThePlayersCurrentDirection) {
+  testing::TempCwd cwd;
+  ASSERT_EQ(decode_init(), 0);
+  auto pictures = testing::encode_mpeg4(176, 144, 1, 0, 10);
+  std::vector<uint8_t> packet = {0x00, 0x11, 0x22};
+  std::vector<uint8_t> key = testing::make_video_packet(0, 0, pictures[0].bits);
+  packet.insert(packet.end(), key.begin(), key.end());
+  // Backward, the packet must begin at the first byte; forward it is searched for.
+  detail::state().direction.store(format::kBackward);
+  EXPECT_EQ(decoder::decode_live_frame_to_file("back.bmp", packet.data(), packet.size()), 0);
+  detail::state().direction.store(format::kForward);
+  EXPECT_EQ(decoder::decode_live_frame_to_file("forward.bmp", packet.data(), packet.size()), 0);
+  EXPECT_TRUE(testing::read_file("back.bmp").empty());
+  EXPECT_FALSE(testing::read_file("forward.bmp").empty());
+  decode_deinit();
 }
 
 TEST(DataSetLayer, NotInitialised_RefusesAndInitTwiceIsHarmless) {

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 #include "platform/platform.h"
 #include "stream_material.h"
 #include "support/recorder_fixture.h"
@@ -41,7 +42,7 @@ class SplitterTest : public ::testing::Test {
 };
 
 uint32_t le32_at(const std::vector<uint8_t>& b, size_t at) {
-  return load_le32(&b[at]);
+  return format::load_le32(&b[at]);
 }
 
 TEST_F(SplitterTest, DataFilesPerKeyFrameAndWavFiles_AreNamedAndSizedByTick) {
@@ -60,8 +61,10 @@ TEST_F(SplitterTest, DataFilesPerKeyFrameAndWavFiles_AreNamedAndSizedByTick) {
       std::string path = "out/" + std::to_string(ch) + "_" + std::to_string(tick) + ".dat";
       std::vector<uint8_t> data = testing::read_file(path);
       ASSERT_FALSE(data.empty()) << path;
-      PacketHeader h;
-      ASSERT_EQ(parse_packet_header(data.data(), data.size(), kForward, &h), kPacketFound) << path;
+      format::PacketHeader h;
+      ASSERT_EQ(format::parse_packet_header(data.data(), data.size(), format::kForward, &h),
+                format::kPacketFound)
+          << path;
       EXPECT_EQ(h.channel, ch) << path;
       EXPECT_EQ(h.packet_size, data.size()) << path;
     }

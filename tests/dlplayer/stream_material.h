@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 #include "support/mpeg4_material.h"
 #include "support/stream_builder.h"
 

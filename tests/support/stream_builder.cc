@@ -4,12 +4,13 @@
 
 #include <cstdio>
 
-#include "dlplayer/stream_format.h"
+#include "format/bytes.h"
+#include "format/stream_format.h"
 
 namespace virazav::testing {
 namespace {
 
-namespace fmt = virazav::dlplayer;
+namespace fmt = virazav::format;
 
 // Time stamp coding: 4-bit prefix, bits 32..30, marker, 15 bits, marker, 15
 // bits, marker.

@@ -1,5 +1,5 @@
 // The POSIX half of the platform layer: BSD sockets with Winsock error numbers,
-// the monotonic clock, files, folders, environment and the message sink.
+// the monotonic clock, files, folders and environment.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -365,11 +365,6 @@ bool drive_root(char letter, std::string* root) {
   if (!get_env(name, &v) || v.empty()) return false;
   if (root) *root = v;
   return true;
-}
-
-void trace(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
 }
 
 }  // namespace virazav::platform

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/bytes.h"
+
 namespace virazav::platform::posix {
 namespace {
 
@@ -32,20 +34,11 @@ constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kBlockAlignBytes = kAudioChannels * kAudioBitsPerSample / 8;
 constexpr uint32_t kRiffSizeWithoutData = 36;
 
-void store_le16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void store_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t load_le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t load_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using format::load_le16;
+using format::load_le32;
+using format::store_le16;
+using format::store_le32;
+
 bool has_tag(const uint8_t* header, size_t at, const char* tag) {
   return std::memcmp(header + at, tag, 4) == 0;
 }

@@ -11,7 +11,7 @@
 
 #include "platform/platform.h"
 
-namespace virazav::dlplayer {
+namespace virazav::format {
 
 // ---- Layout constants -----------------------------------------------------------
 inline constexpr size_t kPackHeaderSize = 16;
@@ -85,7 +85,7 @@ int parse_packet_header(const uint8_t* data, size_t length, int direction, Packe
 // position. kPacketNotHere moves the file back to where the search began.
 // kPacketNone (no start within kStartSearchLimit bytes, end of file, or a read
 // failure) leaves the position unspecified.
-int parse_packet_header(platform::FileHandle file, int direction, PacketHeader* out);
+int parse_packet_header(platform::File& file, int direction, PacketHeader* out);
 
 // The packet's time stamp: the low 32 bits of the PTS (or of the DTS when
 // PTS_DTS_flags is 3) of the first video or audio PES start code in
@@ -129,20 +129,4 @@ struct FrameIndexEntry {
 void encode_index_entry(const FrameIndexEntry& entry, uint8_t out[kIndexEntrySize]);
 FrameIndexEntry decode_index_entry(const uint8_t in[kIndexEntrySize]);
 
-// ---- Little-endian helpers shared by the stream file's neighbours --------------------
-inline uint16_t load_le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t load_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void store_le16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void store_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace virazav::dlplayer
+}  // namespace virazav::format

@@ -1,7 +1,7 @@
 // The stream file's layout helpers: 22-bit fields, pack header and stream map
 // byte for byte, the packet header search in memory and in files, time stamps
 // and index entries.
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "support/recorder_fixture.h"
 #include "support/stream_builder.h"
 
-namespace virazav::dlplayer {
+namespace virazav::format {
 namespace {
 
 TEST(Field22, ValuesRoundTripAndMarkersAreSet) {
@@ -133,27 +133,29 @@ TEST(PacketHeader, FileSearch_PositionsAtThePacketOrMovesBack) {
   b.add(video);
   int64_t audio_at = b.add(audio);
   ASSERT_TRUE(b.write("s.mpg"));
-  platform::FileHandle f = platform::file_open("s.mpg", platform::OpenMode::kRead);
-  ASSERT_NE(f, nullptr);
+  platform::File f = platform::File::open("s.mpg", platform::OpenMode::kRead);
+  ASSERT_TRUE(f.is_open());
   PacketHeader h;
   ASSERT_EQ(parse_packet_header(f, kForward, &h), kPacketFound);
   EXPECT_EQ(h.offset, 292);
-  EXPECT_EQ(platform::file_tell(f), 292);
+  EXPECT_EQ(f.tell(), 292);
   // Not at a packet start: a non-forward search moves back to where it began.
-  ASSERT_EQ(platform::file_seek(f, 300, platform::SeekFrom::kBegin), 0);
+  ASSERT_EQ(f.seek(300, platform::SeekFrom::kBegin), 0);
   EXPECT_EQ(parse_packet_header(f, kBackward, &h), kPacketNotHere);
-  EXPECT_EQ(platform::file_tell(f), 300);
+  EXPECT_EQ(f.tell(), 300);
   // Forward from inside the video packet finds the audio packet (the search
   // crosses chunk borders).
   ASSERT_EQ(parse_packet_header(f, kForward, &h), kPacketFound);
   EXPECT_EQ(h.offset, audio_at);
   EXPECT_EQ(h.kind, kKindAudio);
-  EXPECT_EQ(platform::file_tell(f), audio_at);
+  EXPECT_EQ(f.tell(), audio_at);
   ASSERT_EQ(parse_packet_header(f, kBackward, &h), kPacketFound);
   // Past the last packet: none.
-  ASSERT_EQ(platform::file_seek(f, audio_at + 4, platform::SeekFrom::kBegin), 0);
+  ASSERT_EQ(f.seek(audio_at + 4, platform::SeekFrom::kBegin), 0);
   EXPECT_EQ(parse_packet_header(f, kForward, &h), kPacketNone);
-  platform::file_close(f);
+  // A File that holds none finds nothing.
+  platform::File none;
+  EXPECT_EQ(parse_packet_header(none, kForward, &h), kPacketNone);
 }
 
 TEST(TimeStamps, PtsOrDtsOrNone) {
@@ -215,4 +217,4 @@ TEST(IndexEntry, TwelveLittleEndianBytesWith48BitOffsets) {
 }
 
 }  // namespace
-}  // namespace virazav::dlplayer
+}  // namespace virazav::format

@@ -1,11 +1,13 @@
 // Reading and writing the stream file's layout: the 22-bit private fields, the
 // packet header search (in memory and in a file), time stamps, the pack header
 // and stream map, and the 12-byte frame index entry.
-#include "dlplayer/stream_format.h"
+#include "format/stream_format.h"
 
 #include <cstring>
 
-namespace virazav::dlplayer {
+#include "format/bytes.h"
+
+namespace virazav::format {
 namespace {
 
 // Pack header fields (MPEG-2 program stream).
@@ -102,23 +104,22 @@ int parse_packet_header(const uint8_t* data, size_t length, int direction, Packe
   return kPacketFound;
 }
 
-int parse_packet_header(platform::FileHandle file, int direction, PacketHeader* out) {
-  if (file == nullptr || out == nullptr) return kPacketNone;
-  int64_t origin = platform::file_tell(file);
+int parse_packet_header(platform::File& file, int direction, PacketHeader* out) {
+  if (!file.is_open() || out == nullptr) return kPacketNone;
+  int64_t origin = file.tell();
   if (origin < 0) return kPacketNone;
   uint8_t buf[kSearchChunk];
   if (direction != kForward) {
-    long n = platform::file_read(file, buf, kPacketHeaderBytes);
+    long n = file.read(buf, kPacketHeaderBytes);
     if (n < 4) return kPacketNone;
     if (find_packet_start(buf, 4, 4) != 0) {
-      platform::file_seek(file, origin, platform::SeekFrom::kBegin);
+      file.seek(origin, platform::SeekFrom::kBegin);
       return kPacketNotHere;
     }
     if (static_cast<size_t>(n) < kPacketHeaderBytes) return kPacketNone;
     read_fields(buf, out);
     out->offset = origin;
-    return platform::file_seek(file, origin, platform::SeekFrom::kBegin) == 0 ? kPacketFound
-                                                                              : kPacketNone;
+    return file.seek(origin, platform::SeekFrom::kBegin) == 0 ? kPacketFound : kPacketNone;
   }
   // Forward: read chunk after chunk, keeping the last three bytes of each so
   // that a start code split between two chunks is still seen.
@@ -127,21 +128,20 @@ int parse_packet_header(platform::FileHandle file, int direction, PacketHeader* 
   while (scanned < kStartSearchLimit) {
     size_t want = sizeof buf - keep;
     if (want > kStartSearchLimit - scanned) want = kStartSearchLimit - scanned;
-    long n = platform::file_read(file, buf + keep, want);
+    long n = file.read(buf + keep, want);
     if (n <= 0) return kPacketNone;
     size_t have = keep + static_cast<size_t>(n);
     int64_t at = find_packet_start(buf, have, have);
     if (at >= 0) {
       int64_t start = origin + static_cast<int64_t>(scanned) - static_cast<int64_t>(keep) + at;
       uint8_t head[kPacketHeaderBytes];
-      if (platform::file_seek(file, start, platform::SeekFrom::kBegin) != 0) return kPacketNone;
-      if (platform::file_read(file, head, sizeof head) != static_cast<long>(sizeof head)) {
+      if (file.seek(start, platform::SeekFrom::kBegin) != 0) return kPacketNone;
+      if (file.read(head, sizeof head) != static_cast<long>(sizeof head)) {
         return kPacketNone;  // the file ends inside the packet header
       }
       read_fields(head, out);
       out->offset = start;
-      return platform::file_seek(file, start, platform::SeekFrom::kBegin) == 0 ? kPacketFound
-                                                                               : kPacketNone;
+      return file.seek(start, platform::SeekFrom::kBegin) == 0 ? kPacketFound : kPacketNone;
     }
     scanned += static_cast<size_t>(n);
     keep = have < 3 ? have : 3;
@@ -217,15 +217,12 @@ void write_stream_map(uint32_t video_mask, uint32_t audio_mask, uint8_t out[kStr
   out[1] = 0x00;
   out[2] = 0x01;
   out[3] = kStreamMapCode;
-  out[4] = static_cast<uint8_t>(kStreamMapLength >> 8);
-  out[5] = static_cast<uint8_t>(kStreamMapLength);
+  store_be16(out + 4, kStreamMapLength);
   out[6] = kStreamMapVersion;
   out[7] = 0xFF;
-  out[8] = static_cast<uint8_t>(kProgramInfoLength >> 8);
-  out[9] = static_cast<uint8_t>(kProgramInfoLength);
+  store_be16(out + 8, kProgramInfoLength);
   std::memset(out + 10, 0xFF, kProgramInfoLength);
-  out[18] = static_cast<uint8_t>(kElementaryMapLength >> 8);
-  out[19] = static_cast<uint8_t>(kElementaryMapLength);
+  store_be16(out + 18, kElementaryMapLength);
   for (size_t i = 0; i < kStreamMapEntries; ++i) {
     uint8_t* e = out + kStreamMapFirstEntry + i * kStreamMapEntrySize;
     bool video = i < 16;
@@ -268,4 +265,4 @@ FrameIndexEntry decode_index_entry(const uint8_t in[kIndexEntrySize]) {
   return e;
 }
 
-}  // namespace virazav::dlplayer
+}  // namespace virazav::format
