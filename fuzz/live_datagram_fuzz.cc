@@ -36,6 +36,7 @@ void reset() {
   detail::LiveState& s = detail::state();
   for (detail::VideoSet& set : s.sets) {
     for (detail::VideoSlot& slot : set.slots) slot.state.store(detail::kSlotEmpty);
+    platform::MutexLock lock(set.group_lock);
     for (detail::GroupRecord& r : set.group) r = detail::GroupRecord{};
   }
   for (detail::AudioRing& ring : s.rings) {

@@ -34,7 +34,7 @@ bool fits(uint64_t offset, uint64_t size, uint64_t room) {
   return offset <= room && size <= room - offset;
 }
 
-void clear_records(VideoSet& set, int from) {
+void clear_records(VideoSet& set, int from) VZ_REQUIRES(set.group_lock) {
   for (int k = from; k < kGroupRecords; ++k) {
     set.group[k] = GroupRecord{};
     set.group[k].data = set.display.data();
@@ -261,7 +261,7 @@ Outcome Assembler::file_video(int set_index, int channel, VideoSlot& slot) {
 
   const int display = s.display_channel.load();
   if (display == channel + 1 || display == 0) {
-    std::lock_guard<std::mutex> group(set.group_lock);
+    platform::MutexLock group(set.group_lock);
     const uint64_t copy = uint64_t{length} + kDisplayExtra;
     if (display != 0 && set.display.ok() && fits(kVideoRecordsAt, copy, kVideoSlotBytes) &&
         copy <= kDisplayBytes) {

@@ -115,7 +115,8 @@ class Assembler {
 // Fills records 0.. until the one that ends at or after the records' end (the
 // rest cleared), stopping before a record that would lie outside the copy.
 // The caller holds the set's group lock.
-void build_group(VideoSet& set, size_t copied, uint32_t length, int channel);
+void build_group(VideoSet& set, size_t copied, uint32_t length, int channel)
+    VZ_REQUIRES(set.group_lock);
 
 // Locks the ring slot at the write index, following the index if it moves
 // while the lock is taken. Returns the slot's index; the caller unlocks.

@@ -68,7 +68,7 @@ void write_slot(std::atomic<int32_t>& slot_state, const WaveHeader& header, int 
   }
   bool failed = false;
   {
-    std::lock_guard<std::mutex> lock(a.lock);
+    platform::MutexLock lock(a.lock);
     // release_ring may have given the slot up since.
     if (slot_state.load() != kSlotWritten) return;
     if (platform::audio_write(a.device, header.data, header.length) == 0) {
@@ -91,7 +91,7 @@ bool run_output() {
   LiveState& s = state();
   AudioOutput& a = s.audio;
   {
-    std::lock_guard<std::mutex> lock(a.lock);
+    platform::MutexLock lock(a.lock);
     a.queue_count.store(0);
   }
   if (a.device_state.load() == kDeviceClosed) {
@@ -101,8 +101,8 @@ bool run_output() {
       // A failed open is noticed by the writes, which then fail and free
       // their slots.
       platform::AudioDevice* device = platform::audio_open(callback, &a.queue);
-      std::lock_guard<std::mutex> hold(a.device_lock);
-      std::lock_guard<std::mutex> lock(a.lock);
+      platform::MutexLock hold(a.device_lock);
+      platform::MutexLock lock(a.lock);
       a.device = device;
     }
   }
@@ -169,11 +169,15 @@ bool run_output() {
   wait_until(kDrainWaitMs, [&] { return a.queue_count.load() == 0; });
   a.device_state.store(kDeviceClosed);
   {
-    std::lock_guard<std::mutex> hold(a.device_lock);
+    platform::MutexLock hold(a.device_lock);
+    platform::AudioDevice* device;
     {
-      std::lock_guard<std::mutex> lock(a.lock);
+      // Writers find no device from here on; ring releases wait for device_lock.
+      platform::MutexLock lock(a.lock);
       a.queue_count.store(0);
-      if (a.device != nullptr) platform::audio_reset(a.device);
+      device = a.device;
+      a.device = nullptr;
+      if (device != nullptr) platform::audio_reset(device);
     }
     for (AudioRing& ring : s.rings) {
       for (AudioSlot& slot : ring.slots) {
@@ -188,9 +192,7 @@ bool run_output() {
     }
     // Without the output lock: closing waits for the device's last reports,
     // and a report takes that lock.
-    platform::audio_close(a.device);
-    std::lock_guard<std::mutex> lock(a.lock);
-    a.device = nullptr;
+    platform::audio_close(device);
   }
   for (AudioRing& ring : s.rings) {
     ring.write_index.store(0);
@@ -223,7 +225,7 @@ void device_report(int, void*) {
   {
     // The count is read under the lock: a report may come while the buffer's
     // writer still holds it, before the buffer's id is in the queue.
-    std::lock_guard<std::mutex> lock(a.lock);
+    platform::MutexLock lock(a.lock);
     const int n = a.queue_count.load();
     if (n <= 0) return;
     const int id = a.queue[0];
@@ -239,8 +241,8 @@ void release_ring(int r) {
   AudioOutput& a = s.audio;
   AudioRing& ring = s.rings[r];
   {
-    std::lock_guard<std::mutex> hold(a.device_lock);
-    std::lock_guard<std::mutex> lock(a.lock);
+    platform::MutexLock hold(a.device_lock);
+    platform::MutexLock lock(a.lock);
     bool playing = false;
     for (AudioSlot& slot : ring.slots) playing = playing || slot.state.load() == kSlotWritten;
     if (playing && a.device != nullptr) platform::audio_reset(a.device);
@@ -309,7 +311,7 @@ int udp_wave(int set, const char* path) {
     const uint8_t* b = slot.buffer.data();
     const uint8_t* time = b + kBlockTimeValueAt;
     {
-      std::lock_guard<std::mutex> saved(s.audio.saved_lock);
+      platform::MutexLock saved(s.audio.saved_lock);
       uint8_t* last = s.audio.last_saved[r];
       const int c = std::memcmp(time, last, 6);
       if (r == 0 ? c <= 0 : c == 0) return 0;
@@ -318,11 +320,9 @@ int udp_wave(int set, const char* path) {
     uint32_t length = format::load_le32(b + kBlockLengthAt);
     if (length > kAudioSlotBytes - kBlockHeaderBytes) length = kAudioSlotBytes - kBlockHeaderBytes;
     if (path == nullptr) return 0;
-    platform::FileHandle f = platform::file_open(path, platform::OpenMode::kWriteTruncate);
-    if (f == nullptr) return 0;
-    const int rc = platform::file_write(f, b + kBlockHeaderBytes, length);
-    platform::file_close(f);
-    return rc == 0 ? static_cast<int>(length) : 0;
+    platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
+    if (!f.is_open()) return 0;
+    return f.write(b + kBlockHeaderBytes, length) == 0 ? static_cast<int>(length) : 0;
   }
   return 0;
 }

@@ -112,7 +112,7 @@ int udp_rx(int channel, int set) {
     s.counters.pictures.fetch_add(1);
     result = 1;
     if (channel + 1 == display) {
-      std::lock_guard<std::mutex> group(vs.group_lock);
+      platform::MutexLock group(vs.group_lock);
       vs.display_start_ms.store(platform::tick_ms());
       vs.group[0].length = 0;
     }
@@ -121,7 +121,7 @@ int udp_rx(int channel, int set) {
   }
 
   if (channel + 1 != display) return 0;
-  std::lock_guard<std::mutex> group(vs.group_lock);
+  platform::MutexLock group(vs.group_lock);
   GroupRecord* g = vs.group;
   if (g[0].length == kNoGroup || static_cast<int>(g[0].channel) + 1 != display) return 0;
   int64_t elapsed = 0;

@@ -13,6 +13,7 @@
 
 #include "live/live.h"
 #include "platform/audio.h"
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::live::detail {
@@ -111,9 +112,9 @@ struct VideoSet {
   // The display buffer and group table, written by a receive thread and read
   // by kora_udp_rx under the display channel's slot lock and then this lock
   // (always in that order), since the display channel may change in between.
-  std::mutex group_lock;
-  platform::Buffer display;  // kDisplayBytes
-  GroupRecord group[kGroupRecords];
+  platform::Mutex group_lock;
+  platform::Buffer display VZ_GUARDED_BY(group_lock);  // kDisplayBytes
+  GroupRecord group[kGroupRecords] VZ_GUARDED_BY(group_lock);
   std::atomic<uint32_t> display_start_ms{0};
 
   // Registers of the set's last completed block.
@@ -147,18 +148,18 @@ struct AudioOutput {
   std::atomic<int32_t> thread_alive{0};  // 1 from thread start until it ends
   std::atomic<int32_t> device_state{kDeviceClosed};
   std::atomic<int32_t> selected_channel[kRings] = {};
-  // The device, changed only under both locks below (device_lock first). The
-  // device's reports take the output lock, never device_lock, so the device is
-  // closed under device_lock alone.
-  std::mutex device_lock;
-  platform::AudioDevice* device = nullptr;
+  // Held while the device is opened, reset for a ring, or closed. The device's
+  // reports take the output lock, never this one, so the device is closed while
+  // holding this lock alone.
+  platform::Mutex device_lock;
 
-  std::mutex lock;  // the output lock: the queue below
-  uint8_t queue[kQueuePlaces] = {};
+  platform::Mutex lock;  // the output lock
+  platform::AudioDevice* device VZ_GUARDED_BY(lock) = nullptr;
+  uint8_t queue[kQueuePlaces] VZ_GUARDED_BY(lock) = {};
   std::atomic<int32_t> queue_count{0};  // changed under `lock`; read without it
 
-  std::mutex saved_lock;  // the last saved times of kora_udp_wave
-  uint8_t last_saved[kRings][6] = {};
+  platform::Mutex saved_lock;
+  uint8_t last_saved[kRings][6] VZ_GUARDED_BY(saved_lock) = {};
 
   // Wake-ups of the output thread and of the callers waiting for it: every
   // change of a value the waits look at is followed by kick().

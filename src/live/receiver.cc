@@ -39,24 +39,21 @@ class ThreadLog {
   explicit ThreadLog(int t) {
     char path[32];
     std::snprintf(path, sizeof path, "img/log%d.txt", t);
-    file_ = platform::file_open(path, platform::OpenMode::kWriteTruncate);
+    file_ = platform::File::open(path, platform::OpenMode::kWriteTruncate);
   }
-  ~ThreadLog() { platform::file_close(file_); }
-  ThreadLog(const ThreadLog&) = delete;
-  ThreadLog& operator=(const ThreadLog&) = delete;
 
   void line(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
-    if (file_ == nullptr) return;
+    if (!file_.is_open()) return;
     char text[160];
     va_list args;
     va_start(args, fmt);
     int n = std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
-    if (n > 0) platform::file_write(file_, text, std::min<size_t>(n, sizeof text - 1));
+    if (n > 0) file_.write(text, std::min<size_t>(n, sizeof text - 1));
   }
 
  private:
-  platform::FileHandle file_ = nullptr;
+  platform::File file_;
 };
 
 bool sender_accepted(uint32_t from) {
@@ -155,7 +152,7 @@ void receive_main(int t) {
 
   // The pictures of the groups lived in the display buffers.
   for (VideoSet& set : s.sets) {
-    std::lock_guard<std::mutex> lock(set.group_lock);
+    platform::MutexLock lock(set.group_lock);
     for (GroupRecord& r : set.group) r = GroupRecord{};
   }
   announce_thread_end(t, true);

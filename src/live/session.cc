@@ -82,7 +82,7 @@ int allocate_buffers() {
     }
   }
   for (VideoSet& set : s.sets) {
-    std::lock_guard<std::mutex> lock(set.group_lock);
+    platform::MutexLock lock(set.group_lock);
     if (!set.display.ok()) set.display = platform::Buffer(kDisplayBytes);
     if (!set.display.ok()) ++missing;
   }
@@ -107,7 +107,7 @@ void free_buffers() {
     }
   }
   for (VideoSet& set : s.sets) {
-    std::lock_guard<std::mutex> lock(set.group_lock);
+    platform::MutexLock lock(set.group_lock);
     set.display = platform::Buffer();
     for (GroupRecord& r : set.group) r = GroupRecord{};
   }

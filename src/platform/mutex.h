@@ -19,6 +19,8 @@
 #define VZ_ACQUIRE(...) VZ_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define VZ_RELEASE(...) VZ_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define VZ_ASSERT_CAPABILITY(x) VZ_THREAD_ANNOTATION(assert_capability(x))
+// A function that its caller must call while holding the named mutex.
+#define VZ_REQUIRES(...) VZ_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 
 namespace virazav::platform {
 

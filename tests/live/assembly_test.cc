@@ -238,7 +238,11 @@ TEST_F(Assembly, CompletedBlocks_SetTheirSetsRegisters) {
 class Group : public Assembly {
  protected:
   detail::GroupRecord* group(int set) { return detail::state().sets[set].group; }
-  const uint8_t* display(int set) { return detail::state().sets[set].display.data(); }
+  const uint8_t* display(int set) {
+    detail::VideoSet& vs = detail::state().sets[set];
+    platform::MutexLock lock(vs.group_lock);
+    return vs.display.data();
+  }
 };
 
 TEST_F(Group, DisplayChannelBlock_DescribesEachRecordWithItsDueTime) {

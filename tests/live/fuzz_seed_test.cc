@@ -92,6 +92,7 @@ TEST(LiveFuzzSeeds, EachSeedFilesItsBlocksWhenReadAsTheTargetReadsIt) {
     feed_seed(sd.input, assembler);
     if (sd.name.rfind("group", 0) == 0) {
       EXPECT_EQ(s.sets[0].slots[1].state.exchange(detail::kSlotEmpty), detail::kSlotReady);
+      platform::MutexLock lock(s.sets[0].group_lock);
       EXPECT_EQ(s.sets[0].group[3].due_ms, 300u);
     } else {
       EXPECT_EQ(s.rings[0].slots[0].state.exchange(detail::kSlotEmpty), detail::kSlotQueued);
@@ -105,6 +106,10 @@ TEST(LiveFuzzSeeds, EachSeedFilesItsBlocksWhenReadAsTheTargetReadsIt) {
   }
   decoder::adpcm_release();
   detail::free_buffers();
+  s.display_channel.store(0);
+  s.audio_switch.store(0);
+  s.audio.wave_mode.store(0);
+  s.audio.device_state.store(kDeviceClosed);
 }
 
 }  // namespace
