@@ -37,7 +37,8 @@ struct EventFile {
 // Starts a recorder on the first address that works. On success returns it and stores the
 // address; on failure returns null and stores the last reason in *error.
 std::unique_ptr<sim::Recorder> start_recorder(const GlobalOptions& global, EventFile* events,
-                                              std::string* address, std::string* error) {
+                                              int live_port, std::string* address,
+                                              std::string* error) {
   std::vector<std::string> candidates;
   if (global.address_given) {
     candidates.push_back(global.address);
@@ -47,6 +48,7 @@ std::unique_ptr<sim::Recorder> start_recorder(const GlobalOptions& global, Event
   for (const std::string& candidate : candidates) {
     sim::RecorderOptions options;
     options.address = candidate;
+    options.live.port_base = live_port;
     options.password = global.password;
     if (events->file != nullptr) {
       std::FILE* f = events->file;
@@ -103,7 +105,9 @@ int run_demo(const Invocation& inv) {
     return report_problem("create " + events_path.string(), "cannot open");
 
   std::string address, error;
-  std::unique_ptr<sim::Recorder> recorder = start_recorder(inv.global, &events, &address, &error);
+  const int live_port = free_live_port();
+  std::unique_ptr<sim::Recorder> recorder =
+      start_recorder(inv.global, &events, live_port, &address, &error);
   if (recorder == nullptr) return report_problem("start the built-in recorder", error);
 
   Tour tour;
@@ -113,6 +117,7 @@ int run_demo(const Invocation& inv) {
   tour.slot = inv.global.slot;
   tour.draw_progress = inv.args.has("progress") || stderr_is_terminal();
   tour.recorder = recorder.get();
+  tour.live_port = live_port;
   tour.wrote(events_path, "the recorder's own event log");
 
   std::printf("virazav demo: library %s, built-in recorder on %s, output in %s\n\n",

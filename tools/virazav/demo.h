@@ -25,6 +25,7 @@ struct Tour {
   int slot = 0;
   bool draw_progress = false;
   sim::Recorder* recorder = nullptr;  // the recorder the tour runs against
+  int live_port = 0;                  // where the recorder sends its live stream (0: none free)
   Session session;
 
   struct Output {
@@ -69,6 +70,11 @@ StepResult demo_download(Tour& tour);
 StepResult demo_index(Tour& tour);
 StepResult demo_split(Tour& tour);
 StepResult demo_bitmaps(Tour& tour);
+
+// The live step (demo_live_step.cc), and the port base it receives on: a free pair of UDP
+// ports from 50000 on, or 0.
+StepResult demo_live(Tour& tour);
+int free_live_port();
 
 // Returns the steps in the order the tour runs them.
 std::span<const TourStep> tour_steps();

@@ -406,6 +406,7 @@ constexpr TourStep kSteps[] = {
     {"index", demo_index, false},
     {"split", demo_split, false},
     {"bitmaps", demo_bitmaps, false},
+    {"live", demo_live, false},
     {"unconnect", unconnect, false},
     {"reboot", reboot, false},
     {"log file", log_file, false},

@@ -35,10 +35,6 @@ extern "C" void on_interrupt(int) {
   g_interrupted.store(true);
 }
 
-// The bitmap writer traces one line per picture written; at tens of pictures a
-// second they would bury the status line and the results.
-extern "C" void drop_trace(const char*, void*) {}
-
 // Parses "all" or a comma-separated list of channels 0..15 into a mask.
 bool parse_channel_list(const std::string& text, uint32_t* mask) {
   if (text == "all") {
@@ -299,7 +295,9 @@ int run_live(const Invocation& inv) {
   if (ec) return report_problem("change to " + st.out.string(), ec.message());
   if (!st.wav.empty()) setenv("VIRAZAV_AUDIO", ("wav:" + st.wav).c_str(), 1);
 
-  virazav_set_trace_handler(drop_trace, nullptr);
+  // The bitmap writer traces one line per picture written; at tens of pictures a second
+  // they would bury the status line and the results.
+  virazav_set_trace_handler(discard_trace_line, nullptr);
   const int init = decode_init();
   if (init != 0) return report_failure("decoder set-up", init < 0 ? init : VIRAZAV_ERR_NO_MEMORY);
   status = run_connected(inv.global, [&](Session& s) { return watch(s, inv.global, st); });

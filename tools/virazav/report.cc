@@ -113,4 +113,6 @@ bool read_file(const std::string& path, std::string* out, std::string* error) {
   return true;
 }
 
+void discard_trace_line(const char*, void*) {}
+
 }  // namespace virazav::cli

@@ -39,6 +39,10 @@ std::string human_bytes(double bytes);
 // Writes size bytes to the file, replacing it. On failure stores the system's reason in
 // *error and returns false.
 bool write_file(const std::string& path, const void* data, size_t size, std::string* error);
+// A trace handler (virazav_set_trace_handler) that drops the library's trace lines, for
+// commands whose pictures would otherwise trace a line each.
+void discard_trace_line(const char* line, void* user);
+
 // Reads a whole file. On failure stores the reason in *error and returns false.
 bool read_file(const std::string& path, std::string* out, std::string* error);
 
