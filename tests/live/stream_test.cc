@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -306,6 +307,62 @@ TEST_F(LiveStream, AtTheRecordersRate_NothingIsLost) {
   EXPECT_EQ(got.blocks_completed - before.blocks_completed, sent.blocks);
   EXPECT_EQ(got.fragments_missing - before.fragments_missing, 0u);
   EXPECT_EQ(got.ignored - before.ignored, 0u);
+}
+
+TEST_F(LiveStream, ApplicationThreadsAndReceivers_RunTogetherWithoutHarm) {
+  // Pictures, queries, sound and control from four application threads at once while
+  // the receivers file blocks and the output thread plays: the thread sanitizer run
+  // of this suite watches every access.
+  const std::string wav = cwd_.path() + "/together.wav";
+  setenv("VIRAZAV_AUDIO", ("wav:" + wav).c_str(), 1);
+  ASSERT_EQ(kora_udp_dispmode(0, 1, 0), 0);
+  start(/*audio=*/true);
+  std::atomic<bool> stop{false};
+  std::atomic<int> pictures{0};
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    while (!stop.load()) {
+      for (int ch = 0; ch < 4; ++ch) pictures += kora_udp_rx(ch, 0) + kora_udp_rx(ch, 1);
+    }
+  });
+  threads.emplace_back([&] {
+    while (!stop.load()) {
+      uint8_t status, channel, t[6];
+      uint16_t word, p1, p2, p3;
+      kora_udp_rxstatus(0, &status, &channel, &word, &p1, &p2, &p3);
+      kora_udp_rxstatus(1, &status, &channel, &word, &p1, &p2, &p3);
+      kora_udp_ptzstatus(channel & 15, &p1, &p2, &p3);
+      kora_udp_rxtime(0, t);
+      kora_udp_wave(0, 0, "wave0.bin");
+      kora_udp_wave(0, 1, "wave1.bin");
+      virazav_live_stats st;
+      virazav_live_statistics(&st);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  threads.emplace_back([&] {
+    for (int round = 0; !stop.load(); ++round) {
+      wave_play_ch(0, round % 4);
+      wave_play_ctrl(1 + round % 2);
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      if (round % 3 == 2) wave_play_ctrl(0);
+    }
+  });
+  threads.emplace_back([&] {
+    for (int round = 0; !stop.load(); ++round) {
+      detail::state().display_channel.store(1 + round % 4);
+      if (round % 5 == 4) kora_udp_rx_stop();
+      kora_udp_rx_start(sender_[0], sender_[1], sender_[2], sender_[3]);
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  stop.store(true);
+  for (std::thread& t : threads) t.join();
+  EXPECT_GT(pictures.load(), 8);
+  ASSERT_EQ(kora_udp_count(0, 1, 0, 0), 0);
+  EXPECT_EQ(wave_play_ctrl(0), 0);
+  EXPECT_EQ(kora_udp_close(), 0);
 }
 
 // One fault of the recorder or the network, and what the receivers make of it: the
