@@ -211,9 +211,12 @@ void output_main(int) {
     kick();
     if (a.wave_mode.load() == 0) break;
   }
+  // The last act, under the lock of the waits: once a waiter sees the thread
+  // gone, the thread touches nothing any more.
+  std::lock_guard<std::mutex> lock(a.kick_lock);
   a.running.store(0);
   a.thread_alive.store(0);
-  kick();
+  a.kick_cv.notify_all();
 }
 
 }  // namespace

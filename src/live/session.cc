@@ -13,8 +13,10 @@ namespace virazav::live {
 namespace detail {
 
 LiveState& state() {
-  static LiveState s;
-  return s;
+  // Never destroyed: a detached receive or output thread may make its last report
+  // while the process exits, and nothing is released at unload anyway.
+  static LiveState* const s = new LiveState;
+  return *s;
 }
 
 void kick() {
@@ -49,11 +51,11 @@ void announce_thread_ready(int t) {
 
 void announce_thread_end(int t, bool exited) {
   LiveState& s = state();
-  {
-    std::lock_guard<std::mutex> lock(s.threads_lock);
-    if (exited) s.threads[t].state.exchange(kExited);
-    s.threads[t].alive.store(0);
-  }
+  // Notified under the lock: once a waiter sees the thread gone, the thread
+  // touches nothing of the session any more.
+  std::lock_guard<std::mutex> lock(s.threads_lock);
+  if (exited) s.threads[t].state.exchange(kExited);
+  s.threads[t].alive.store(0);
   s.threads_cv.notify_all();
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -473,7 +474,15 @@ INSTANTIATE_TEST_SUITE_P(
                   [](const virazav_live_stats& d, const sim::LiveCounters& sent, int s0, int) {
                     EXPECT_EQ(d.blocks_completed, sent.blocks);
                     EXPECT_GT(s0, 4);
-                  }}));
+                  }}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) {
+      // The fault list as the test's name: "reorder_any_1", "drop_v0_1_2", ...
+      std::string name;
+      for (const char* c = info.param.faults; *c != 0; ++c) {
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      }
+      return name;
+    });
 
 }  // namespace
 }  // namespace virazav::live
