@@ -91,15 +91,23 @@ int allocate_buffers() {
   return missing;
 }
 
-void free_buffers() {
-  LiveState& s = state();
-  for (VideoSet& set : s.sets) {
+namespace {
+
+void free_video_slots() {
+  for (VideoSet& set : state().sets) {
     for (VideoSlot& slot : set.slots) {
       std::lock_guard<std::mutex> lock(slot.lock);
       slot.buffer = platform::Buffer();
       slot.state.store(kSlotEmpty);
     }
   }
+}
+
+}  // namespace
+
+void free_buffers() {
+  LiveState& s = state();
+  free_video_slots();
   for (AudioRing& ring : s.rings) {
     for (AudioSlot& slot : ring.slots) {
       std::lock_guard<std::mutex> lock(slot.lock);
@@ -179,14 +187,8 @@ void wait_for_rings() {
 int close_session() {
   stop_thread(0);
   stop_thread(1);
-  LiveState& s = state();
-  for (VideoSet& set : s.sets) {
-    for (VideoSlot& slot : set.slots) {
-      std::lock_guard<std::mutex> lock(slot.lock);
-      slot.buffer = platform::Buffer();
-      slot.state.store(kSlotEmpty);
-    }
-  }
+  // The video slots go first; the audio rings may still be playing.
+  free_video_slots();
   wait_for_rings();
   free_buffers();
   return 0;
