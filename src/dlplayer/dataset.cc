@@ -82,15 +82,6 @@ int write_index_file(const std::string& dir, int count) {
   return rc == 0 ? 0 : -1;
 }
 
-void set_audio_output_reader(AudioOutputReader reader) {
-  state().audio_reader.store(reader);
-}
-
-AudioOutputView audio_output() {
-  AudioOutputReader r = state().audio_reader.load();
-  return r ? r() : AudioOutputView{};
-}
-
 CurrentPacket current_packet() {
   return state().packet;
 }

@@ -39,19 +39,6 @@ std::string index_file_path(const std::string& dir);
 // created or written.
 int write_index_file(const std::string& dir, int count);
 
-// ---- Audio output state read by the data set --------------------------------------
-// The live audio output owns the device state (1 = open) and the selected
-// audio channel; until it plugs its reader in, the device counts as closed
-// (-1), so the audio mask stays 0.
-struct AudioOutputView {
-  int device_state = -1;
-  int audio_channel = 0;
-};
-using AudioOutputReader = AudioOutputView (*)();
-// Installs the reader (nullptr restores "closed").
-void set_audio_output_reader(AudioOutputReader reader);
-AudioOutputView audio_output();
-
 // ---- The current packet ------------------------------------------------------------
 // The packet last read into the decoder's frame buffer: channel, sizes, kind
 // and time stamp; decode_loaded_frame decodes it.

@@ -89,7 +89,6 @@ struct DataSetState {
   std::atomic<int32_t> requested_direction{format::kForward};
   std::atomic<int32_t> direction{format::kForward};
 
-  std::atomic<AudioOutputReader> audio_reader{nullptr};
   SplitterValues split;
 };
 

@@ -10,6 +10,7 @@
 #include "dlplayer/dataset_state.h"
 #include "format/stream_format.h"
 #include "format/video_headers.h"
+#include "live/live.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer::detail {
@@ -25,7 +26,7 @@ void put_entry(int n, const format::FrameIndexEntry& e) {
 }
 
 bool audio_device_open() {
-  return audio_output().device_state == 1;
+  return live::device_state() == live::kDeviceOpen;
 }
 
 // Loads an index file into the zeroed array. Entries are taken up to, not
@@ -268,8 +269,8 @@ int seek_key_frame(int direction) {
   uint8_t* buffer = decoder::frame_buffer();
   if (buffer == nullptr) return -1;
   s.cursor.store(index_locate(s.current_offset, direction));
-  int64_t offset =
-      index_step(kStepKeyFrames, s.display_channel.load(), audio_output().audio_channel, direction);
+  int64_t offset = index_step(kStepKeyFrames, s.display_channel.load(),
+                              live::selected_audio_channel(1), direction);
   s.current_offset = offset;
   if (s.file.seek(offset, platform::SeekFrom::kBegin) != 0) return -1;
   long got = s.file.read(buffer, kProbeBytes);

@@ -330,4 +330,51 @@ int udp_wave(int set, const char* path) {
   return 0;
 }
 
+int wave_mode() {
+  return state().audio.wave_mode.load();
+}
+
+namespace {
+
+bool valid_playback_slot(int w) {
+  return w >= 0 && w < kPlaybackSlots;
+}
+
+}  // namespace
+
+int playback_slot_state(int w) {
+  return valid_playback_slot(w) ? state().audio.playback.state[w].load() : kSlotFree;
+}
+
+void set_playback_slot_state(int w, int st) {
+  if (!valid_playback_slot(w)) return;
+  state().audio.playback.state[w].store(st);
+  kick();
+}
+
+void fill_playback_header(int w, uint8_t* data, uint32_t length, bool prepared) {
+  if (!valid_playback_slot(w)) return;
+  WaveHeader& h = state().audio.playback.headers[w];
+  h.data = data;
+  h.length = length;
+  h.user = static_cast<uint32_t>(w);
+  h.flags = kWaveBeginEndLoop;
+  h.loops = 1;
+  h.prepared = prepared;
+}
+
+int playback_write_index() {
+  return state().audio.playback.write_index.load();
+}
+
+void set_playback_write_index(int w) {
+  if (valid_playback_slot(w)) state().audio.playback.write_index.store(w);
+}
+
+bool wait_playback_slot_free(int w, int timeout_ms) {
+  if (!valid_playback_slot(w)) return false;
+  const PlaybackRing& ring = state().audio.playback;
+  return wait_until(timeout_ms, [&] { return ring.state[w].load() == kSlotFree; });
+}
+
 }  // namespace virazav::live

@@ -37,6 +37,26 @@ int device_state();
 // channel of the downloaded-data player).
 int selected_audio_channel(int ring);
 
+// ---- The playback ring (wave mode 3) ---------------------------------------------------
+// The downloaded-data player is its producer: it owns the three buffers, fills
+// header w with a decoded buffer, and hands the slot over by setting its state
+// to queued; the output thread writes queued slots in index order and frees
+// each one (state 0) when the device is done with it.
+inline constexpr int kPlaybackSlots = 3;
+inline constexpr int kSlotFree = 0;
+inline constexpr int kSlotQueuedForOutput = 1;
+int wave_mode();
+int playback_slot_state(int w);
+// Sets slot w's state (0 free, 1 queued) and wakes the output thread.
+void set_playback_slot_state(int w, int state);
+// Fills header w: data, length, user value w, begin- and end-loop flags, one
+// loop, prepared when `prepared`.
+void fill_playback_header(int w, uint8_t* data, uint32_t length, bool prepared);
+int playback_write_index();
+void set_playback_write_index(int w);
+// Waits up to timeout_ms until slot w is free. Returns true when it is.
+bool wait_playback_slot_free(int w, int timeout_ms);
+
 // ---- Receive statistics -----------------------------------------------------------------
 // Counters since the process started (a new session does not reset them), for
 // programs that show the state of reception.

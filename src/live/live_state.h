@@ -22,7 +22,6 @@ inline constexpr int kChannels = 16;
 inline constexpr int kVideoSets = 2;
 inline constexpr int kRings = 2;
 inline constexpr int kRingSlots = 6;
-inline constexpr int kPlaybackSlots = 3;
 inline constexpr int kThreads = 2;
 inline constexpr int kStreams = 2;  // stream numbers 0 and 1 of a datagram
 inline constexpr int kGroupRecords = 20;

@@ -12,6 +12,8 @@
 #include "dlplayer/dataset_state.h"
 #include "dlplayer/dlplayer.h"
 #include "dlplayer/frame_index.h"
+#include "live/live.h"
+#include "live/live_state.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "stream_material.h"
@@ -31,8 +33,9 @@ void capture(const char* text, const char* caption, void* user) {
   static_cast<std::vector<Message>*>(user)->push_back({text, caption});
 }
 
-AudioOutputView device_open() {
-  return AudioOutputView{1, 0};
+// The live audio output's device state, as the index builder reads it.
+void set_device_open(bool open) {
+  live::detail::state().audio.device_state.store(open ? live::kDeviceOpen : live::kDeviceClosed);
 }
 
 class DataSetTest : public ::testing::Test {
@@ -43,7 +46,7 @@ class DataSetTest : public ::testing::Test {
   }
   void TearDown() override {
     decode_deinit();
-    set_audio_output_reader(nullptr);
+    set_device_open(false);
     platform::set_message_handler(nullptr, nullptr);
   }
   // Writes the stream as "s.mpg" and opens it with the index in "idx".
@@ -132,7 +135,7 @@ TEST_F(DataSetTest, MasksAndFrameInterval_FollowTheIndexedChannels) {
       {"audio with the device closed", {{1, 10, 10}}, {0}, false, 0x2, 0, 1000, 1},
   };
   for (const Row& r : rows) {
-    set_audio_output_reader(r.device ? device_open : nullptr);
+    set_device_open(r.device);
     StreamPlan plan;
     plan.video = r.video;
     plan.audio = r.audio;
