@@ -727,6 +727,41 @@ VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_disptype(int channel) VIRAZAV_NOEXC
  * Returns 0 when no file is open. Takes the player lock. */
 VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_search(int packedTime, int parts) VIRAZAV_NOEXCEPT;
 
+/* ---- Playback of the open data set --------------------------------------------------- */
+/* The playback thread that Mpeg4DLdata_fileopen starts plays the stream file by
+ * the play mode: 0 normal play forward (every picture of the display channel,
+ * paced by the time stamps), 1 stopped, 2 idle (set by the thread when it
+ * starts), 3 backward on key frames, 4 fast backward, 5 one key frame back then
+ * 1, 6 one key frame forward then 1, 7 fast forward on key frames; 8 ends the
+ * thread, 9 means no thread.  Pictures are decoded into the channels' pictures
+ * (Mpeg4DLdata_filelock writes them out); in mode 0 with the output device open
+ * (wave_play_ctrl(3)) the selected audio channel (wave_play_ch) plays through the
+ * playback ring. */
+
+/* Mpeg4DLdata_set_m_nPlayMode: sets the play mode (and the direction it implies)
+ * between two cycles of the playback thread. Returns 0. Takes the player lock. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_m_nPlayMode(int mode) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_get_m_nPlayMode: the current play mode. Does not block. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_get_m_nPlayMode(void) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_get_PlayPos: the play position.
+ *   parts: 0 for the index cursor (entry number); otherwise the position as a
+ *          fraction 0..parts of the file: 0 at the first packet, at least 1 just
+ *          after it, parts at the end.
+ * Returns -1 when the layer is not initialised, or (parts != 0) when no file
+ * size is known or the position lies before the first packet. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_get_PlayPos(int parts) VIRAZAV_NOEXCEPT;
+
+/* Mpeg4DLdata_set_PlayPos: moves the play position.
+ *   parts:    0: position is an index entry number; otherwise position is a
+ *             fraction 0..parts of the file.
+ * Goes to the key frame (of the display channel) at or after the position, so
+ * that the next picture is shown without waiting, and returns that key frame's
+ * channel; -1 when the layer is not initialised or (parts != 0) no file size is
+ * known or the position lies before the first packet. Takes the player lock. */
+VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_PlayPos(int parts, int position) VIRAZAV_NOEXCEPT;
+
 /* ---- Single-file play, frame bitmaps and times ----------------------------------- */
 /* (section: splitters) */
 /* Not while a data set is open: they share its frame buffer and packet state.
