@@ -15,6 +15,31 @@ DataSetState& state() {
   return s;
 }
 
+void wake_engine() {
+  EngineWake& w = state().wake;
+  {
+    std::lock_guard<std::mutex> lock(w.lock);
+    ++w.events;
+  }
+  w.cv.notify_all();
+}
+
+PlayerRequest::PlayerRequest(DataSetState& s) : s_(s) {
+  s_.requests.fetch_add(1);
+  wake_engine();
+  s_.player_lock.lock();
+}
+
+PlayerRequest::~PlayerRequest() {
+  s_.player_lock.unlock();
+  s_.requests.fetch_sub(1);
+  wake_engine();
+}
+
+void note_reposition(DataSetState& s) {
+  ++s.repositions;
+}
+
 bool ensure_index() {
   DataSetState& s = state();
   if (s.index.ok()) return true;

@@ -81,9 +81,16 @@ void find_last_key_frame() {
   }
 }
 
+void release_ring() {
+  for (detail::RingBuffer& b : state().ring) {
+    platform::MutexLock lock(b.lock);
+    b.data = platform::Buffer();
+  }
+}
+
 void close_files() {
   DataSetState& s = state();
-  std::lock_guard<std::mutex> lock(s.player_lock);
+  detail::PlayerRequest lock(s);
   s.file.close();
   s.build_file.close();
 }
@@ -113,12 +120,13 @@ int init() {
   DataSetState& s = state();
   if (s.initialised.load()) return 0;
   bool ok = true;
-  for (platform::Buffer& b : s.audio_buffers) {
-    if (!b.ok()) b = platform::Buffer(detail::kAudioBufferSize);
-    ok = ok && b.ok();
+  for (detail::RingBuffer& b : s.ring) {
+    platform::MutexLock lock(b.lock);
+    if (!b.data.ok()) b.data = platform::Buffer(detail::kAudioBufferSize);
+    ok = ok && b.data.ok();
   }
   if (!ok) {
-    for (platform::Buffer& b : s.audio_buffers) b = platform::Buffer();
+    release_ring();
     s.file_size = 0;
     s.first_offset = 0;
     s.first_size = 0;
@@ -141,7 +149,7 @@ void deinit() {
   DataSetState& s = state();
   if (!s.initialised.load()) return;
   file_close();
-  for (platform::Buffer& b : s.audio_buffers) b = platform::Buffer();
+  release_ring();
   s.initialised.store(false);
 }
 
@@ -202,7 +210,7 @@ uint32_t file_open(const char* path, const char* bitmap_dir, const char* index_d
   if (s.bitmap_dir.size() > detail::kBitmapDirMax) s.bitmap_dir.resize(detail::kBitmapDirMax);
   for (auto& f : s.picture_ready) f.store(0);
   s.play_mode.store(detail::kModeNoThread);
-  if (!detail::start_playback_thread()) return refuse(path);
+  if (!detail::start_playback()) return refuse(path);
   for (int i = 0; i < kThreadWaitPolls && s.play_mode.load() == detail::kModeNoThread; ++i) {
     platform::sleep_ms(1);
   }
@@ -214,6 +222,7 @@ void file_close() {
   if (!s.initialised.load() || !s.file.is_open()) return;
   if (s.play_mode.load() != detail::kModeNoThread) {
     s.play_mode.store(detail::kModeEnd);
+    detail::wake_engine();
     for (int i = 0; i < kThreadWaitPolls && s.play_mode.load() != detail::kModeNoThread; ++i) {
       platform::sleep_ms(1);
     }
@@ -263,7 +272,7 @@ void get_enable_ch(uint32_t* video_mask, uint32_t* audio_mask, const char* index
 
 void set_disp_type(int channel) {
   DataSetState& s = state();
-  std::lock_guard<std::mutex> lock(s.player_lock);
+  detail::PlayerRequest lock(s);
   s.display_channel.exchange(channel);
 }
 

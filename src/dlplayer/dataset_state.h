@@ -5,11 +5,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "dlplayer/dataset.h"
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace virazav::dlplayer::detail {
@@ -28,6 +30,22 @@ inline constexpr int kModeNoThread = 9;  // no thread running
 inline constexpr int kIntervalShortMs = 500;
 inline constexpr int kIntervalLongMs = 1000;
 
+// One buffer of the playback ring with the lock it is filled under.
+struct RingBuffer {
+  platform::Mutex lock;
+  platform::Buffer data VZ_GUARDED_BY(lock);  // kAudioBufferSize, allocated by init
+};
+
+// Where the application's calls and the playback thread meet besides the
+// player lock: a call that wants the lock announces itself (requests) and
+// wakes the thread, which then lets it in between two cycles and cuts a wait
+// short; the thread sleeps on `cv` between its cycles and while idle.
+struct EngineWake {
+  std::mutex lock;
+  std::condition_variable cv;
+  uint64_t events = 0;  // under `lock`: raised by every wake
+};
+
 // The splitter's values kept between its calls.
 struct SplitterValues {
   uint32_t first_pts = 0;
@@ -40,16 +58,24 @@ struct DataSetState {
 
   // Locks: the player lock guards position and mode changes; each channel
   // lock guards that channel's picture.
-  std::mutex player_lock;
+  platform::Mutex player_lock;
   std::mutex channel_locks[kChannels];
-  platform::Buffer audio_buffers[kAudioBuffers];
+  RingBuffer ring[kAudioBuffers];
+  std::atomic<int32_t> requests{0};  // calls waiting for the player lock
+  EngineWake wake;
+  // Raised by every move of the position that the playback thread did not
+  // make itself (Mpeg4DLdata_set_PlayPos, Mpeg4DLdata_search, the rewind of a
+  // completed index build): a packet the thread holds is then given up.
+  uint32_t repositions VZ_GUARDED_BY(player_lock) = 0;
 
   // The open stream file (read-only), or none. Guarded by player_lock once
   // the playback thread runs.
   platform::File file;
   std::string path;
   CurrentPacket packet;
-  int64_t current_offset = 0;
+  // Atomic so that Mpeg4DLdata_get_PlayPos reads it without the player lock;
+  // written under the player lock once the playback thread runs.
+  std::atomic<int64_t> current_offset{0};
   int64_t last_read_offset = 0;
   int64_t file_size = 0;
   int64_t first_offset = 0;
@@ -93,6 +119,27 @@ struct DataSetState {
 };
 
 DataSetState& state();
+
+// Wakes the playback thread from a wait between cycles or while idle.
+void wake_engine();
+
+// Holds the player lock for one of the application's calls: the call is
+// announced before the lock is taken, so that the playback thread lets it in
+// between two cycles (and cuts a pacing wait short), and the thread is woken
+// again when the lock is released.
+class VZ_SCOPED_CAPABILITY PlayerRequest {
+ public:
+  explicit PlayerRequest(DataSetState& s) VZ_ACQUIRE(s.player_lock);
+  ~PlayerRequest() VZ_RELEASE();
+  PlayerRequest(const PlayerRequest&) = delete;
+  PlayerRequest& operator=(const PlayerRequest&) = delete;
+
+ private:
+  DataSetState& s_;
+};
+
+// Notes a move of the position made outside the playback thread.
+void note_reposition(DataSetState& s) VZ_REQUIRES(s.player_lock);
 
 // Allocates the in-memory index if it is not there yet. Returns false when it
 // cannot be allocated.

@@ -35,6 +35,11 @@ int search(int packed_time, int parts);
 // Play mode word (the playback thread's life cycle: 9 none, 2 idle, 8 end).
 int play_mode();
 
+// Playback of the open data set.
+int set_play_mode(int mode);
+int get_play_pos(int parts);
+int set_play_pos(int parts, int position);
+
 // Splitters and frame bitmaps.
 int mpeg4_play(const char* source, const char* directory, int limit);
 int mpeg4_play2(const char* source, const char* directory, int limit);

@@ -76,9 +76,10 @@ bool load_index_file(const std::string& path) {
 // playback thread may be running).
 void rewind_to_first_packet() {
   DataSetState& s = state();
-  std::lock_guard<std::mutex> lock(s.player_lock);
+  PlayerRequest lock(s);
   s.current_offset = s.first_offset;
   if (s.file.is_open()) s.file.seek(s.first_offset, platform::SeekFrom::kBegin);
+  note_reposition(s);
 }
 
 int complete(const std::string& path, int count, bool save) {
@@ -142,6 +143,9 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
   if (parts < 1) parts = 1;
   std::string path = index_file_path(index_dir);
   if (mode <= 0) {
+    // The playback thread reads the index under the player lock; a fresh
+    // start must not zero entries under its feet.
+    PlayerRequest lock(s);
     s.cursor.store(0);
     s.last_valid.store(-1);
     s.video_mask.store(0);
@@ -215,6 +219,12 @@ int build_frame_index(const std::string& index_dir, int mode, int parts) {
 
 int64_t index_step(int kind_filter, int video_channel, int audio_channel, int direction,
                    bool has_limit, uint32_t pts_limit) {
+  return index_step_from(state().cursor.load(), kind_filter, video_channel, audio_channel,
+                         direction, has_limit, pts_limit);
+}
+
+int64_t index_step_from(int start, int kind_filter, int video_channel, int audio_channel,
+                        int direction, bool has_limit, uint32_t pts_limit) {
   DataSetState& s = state();
   int last = s.last_valid.load();
   if (last < 0) {
@@ -222,7 +232,7 @@ int64_t index_step(int kind_filter, int video_channel, int audio_channel, int di
     return static_cast<int64_t>(index_entry(0).offset);
   }
   int step = direction == format::kBackward ? -1 : 1;
-  int n = s.cursor.load();
+  int n = start;
   int steps = 0;
   while (true) {
     n += step;
@@ -268,9 +278,21 @@ int seek_key_frame(int direction) {
   if (!s.initialised.load() || !s.file.is_open()) return -1;
   uint8_t* buffer = decoder::frame_buffer();
   if (buffer == nullptr) return -1;
-  s.cursor.store(index_locate(s.current_offset, direction));
-  int64_t offset = index_step(kStepKeyFrames, s.display_channel.load(),
-                              live::selected_audio_channel(1), direction);
+  const int64_t from = s.current_offset;
+  int start = index_locate(from, direction);
+  // index_locate stays inside the index, so at either end it names the end
+  // entry itself rather than the one before it; the walk then starts outside
+  // so that it examines that entry first.
+  const int last = s.last_valid.load();
+  if (direction == format::kForward && start == 0 && last >= 0 &&
+      static_cast<int64_t>(index_entry(0).offset) >= from) {
+    start = -1;
+  } else if (direction != format::kForward && start == last && last >= 0 &&
+             static_cast<int64_t>(index_entry(last).offset) <= from) {
+    start = last + 1;
+  }
+  int64_t offset = index_step_from(start, kStepKeyFrames, s.display_channel.load(),
+                                   live::selected_audio_channel(1), direction);
   s.current_offset = offset;
   if (s.file.seek(offset, platform::SeekFrom::kBegin) != 0) return -1;
   long got = s.file.read(buffer, kProbeBytes);

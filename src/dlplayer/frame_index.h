@@ -26,6 +26,10 @@ int build_frame_index(const std::string& index_dir, int mode, int parts);
 // time stamp limit.
 int64_t index_step(int kind_filter, int video_channel, int audio_channel, int direction,
                    bool has_limit = false, uint32_t pts_limit = 0);
+// index_step walking from entry `start` instead of the cursor (start may lie
+// one outside the index, so that the walk examines the end entry first).
+int64_t index_step_from(int start, int kind_filter, int video_channel, int audio_channel,
+                        int direction, bool has_limit = false, uint32_t pts_limit = 0);
 // The entry number a following index_step in `direction` starts from so that
 // it examines the entry at or next to `offset` first.
 int index_locate(int64_t offset, int direction);

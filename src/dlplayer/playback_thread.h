@@ -6,8 +6,13 @@ namespace virazav::dlplayer::detail {
 // Starts the playback thread; it sets mode 2 when it runs. Returns false when
 // no thread could be started.
 bool start_playback_thread();
-// Sets the play mode word, and the requested direction for the modes that
-// imply one (backward for 3, 4, 5; forward for 0, 6, 7).
-void set_play_mode(int mode);
+
+// What Mpeg4DLdata_fileopen calls to start playback: start_playback_thread
+// unless a fuzz target or test installs a starter of its own (which then runs
+// the engine's cycles itself and must leave mode 2 behind when it returns
+// true). nullptr restores the thread.
+using PlaybackStarter = bool (*)();
+void set_playback_starter(PlaybackStarter starter);
+bool start_playback();
 
 }  // namespace virazav::dlplayer::detail

@@ -79,7 +79,7 @@ int search(int packed_time, int parts) {
 
   int64_t result;
   {
-    std::lock_guard<std::mutex> lock(s.player_lock);
+    detail::PlayerRequest lock(s);
     s.current_offset = estimate;
     s.file.seek(estimate, platform::SeekFrom::kBegin);
     // The position stays at the key frame found near the estimate; stepping
@@ -96,8 +96,9 @@ int search(int packed_time, int parts) {
       result = s.current_offset;
     }
     s.displayed_pts.store(0);
+    detail::note_reposition(s);
   }
-  if (parts <= 0) return static_cast<int>(result >= 0 ? result : s.current_offset);
+  if (parts <= 0) return static_cast<int>(result >= 0 ? result : s.current_offset.load());
   if (result > parts) return parts;
   return static_cast<int>(result < 0 ? 0 : result);
 }

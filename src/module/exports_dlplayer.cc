@@ -1,5 +1,6 @@
 // Exports of the downloaded-data family: the data-set layer, its frame index
-// and search, the single-file splitters, frame bitmaps and times.
+// and search, playback modes and positions, the single-file splitters, frame
+// bitmaps and times.
 #include "dlplayer/dlplayer.h"
 #include "virazav.h"
 
@@ -51,6 +52,22 @@ int Mpeg4DLdata_set_disptype(int channel) noexcept {
 
 int Mpeg4DLdata_search(int packed_time, int parts) noexcept {
   return dl::search(packed_time, parts);
+}
+
+int Mpeg4DLdata_set_m_nPlayMode(int mode) noexcept {
+  return dl::set_play_mode(mode);
+}
+
+int Mpeg4DLdata_get_m_nPlayMode(void) noexcept {
+  return dl::play_mode();
+}
+
+int Mpeg4DLdata_get_PlayPos(int parts) noexcept {
+  return dl::get_play_pos(parts);
+}
+
+int Mpeg4DLdata_set_PlayPos(int parts, int position) noexcept {
+  return dl::set_play_pos(parts, position);
 }
 
 int Mpeg4Play(const char* source, const char* directory, int limit) noexcept {

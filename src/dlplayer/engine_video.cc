@@ -1,0 +1,240 @@
+// Handling a video packet in a cycle of the playback engine: which packets
+// are shown, the time stamp they make current, the skip through the frame
+// index when play has fallen behind, the queue of the display channel's
+// pictures between two key frames, and the pacing of key frames against the
+// clock by their time stamps.
+#include <cstdlib>
+
+#include "decoder/decoder.h"
+#include "dlplayer/dataset.h"
+#include "dlplayer/engine.h"
+#include "dlplayer/frame_index.h"
+#include "live/live.h"
+
+namespace virazav::dlplayer::detail {
+namespace {
+
+using format::kForward;
+
+uint32_t now(const Engine& e) {
+  return e.clock->now_ms(e.clock->user);
+}
+
+// `a` lies beyond `b` in the direction of play (32-bit stamps that may wrap).
+bool beyond(uint32_t a, uint32_t b, int direction) {
+  const int32_t d = static_cast<int32_t>(a - b);
+  return direction == kForward ? d > 0 : d < 0;
+}
+
+uint32_t distance(uint32_t a, uint32_t b) {
+  const int32_t d = static_cast<int32_t>(a - b);
+  return d < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(d)) : static_cast<uint32_t>(d);
+}
+
+// The time stamp of the next key frame of `channel` (any channel outside
+// 0..15) from the cursor in `direction`, without moving the cursor; false when
+// there is none.
+bool next_key_stamp(const DataSetState& s, int channel, int direction, uint32_t* pts) {
+  const int last = s.last_valid.load();
+  const int step = direction == kForward ? 1 : -1;
+  for (int n = s.cursor.load() + step; n >= 0 && n <= last; n += step) {
+    const format::FrameIndexEntry e = index_entry(n);
+    if (e.kind != format::kKindVideo) continue;
+    if (channel >= 0 && channel < kChannels && e.channel != channel) continue;
+    *pts = e.pts;
+    return true;
+  }
+  return false;
+}
+
+// Step 6.5 when play has fallen behind: the skip through the index.
+Handled fall_behind(Engine& e, DataSetState& s, bool paces, uint32_t clock_value)
+    VZ_REQUIRES(s.player_lock) {
+  const CyclePacket& p = e.packet;
+  const int direction = s.direction.load();
+  const int display = s.display_channel.load();
+  const bool all = all_channels(display);
+  const int audio_channel = live::selected_audio_channel(1);
+  const int old_cursor = s.cursor.load();
+  // With audio pacing the pictures catch up with the next audio packet of the
+  // player's channel; otherwise with the key frame that is due by now.
+  const int64_t target =
+      paces ? index_step(kStepAudio, display, audio_channel, direction)
+            : index_step(kStepKeyFrames, display, audio_channel, direction, true, e.expected_pts);
+  const int new_cursor = s.cursor.load();
+  if (!move_through_index(e, s, target, p.header.offset, direction)) {
+    s.cursor.store(old_cursor);
+    stop_play(s);
+    return Handled::kEndCycle;
+  }
+  const int step = new_cursor > old_cursor ? 1 : -1;
+  if (all) {
+    // Every channel whose key frame is passed over is shown once on the way.
+    for (int n = old_cursor; n != new_cursor && n >= 0; n += step) {
+      const format::FrameIndexEntry entry = index_entry(n);
+      if (entry.kind == format::kKindVideo && entry.channel < kChannels) {
+        e.show_mask |= 1u << entry.channel;
+      }
+    }
+  }
+  const int paced_channel = all ? s.master_channel.load() : display;
+  int found = -1;
+  if (p.header.channel == paced_channel) {
+    for (int n = new_cursor; n != old_cursor - step && n >= 0; n -= step) {
+      const format::FrameIndexEntry entry = index_entry(n);
+      if (entry.kind == format::kKindVideo && entry.channel == paced_channel) {
+        found = n;
+        break;
+      }
+    }
+  }
+  if (!paces) {
+    s.displayed_pts.store(index_entry(found >= 0 ? found : new_cursor).pts);
+    e.reference_ms = clock_value;
+  }
+  return Handled::kEndCycle;
+}
+
+// Step 6.6 for a picture of the display channel without a sequence header:
+// into the queue, due when its time stamp says after the key frame's.
+void queue_picture(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
+  const CyclePacket& p = e.packet;
+  if (!e.queue.enabled() || e.queue.count() >= kQueueLimit) return;
+  const uint32_t key_pts = index_entry(s.cursor.load()).pts;
+  int64_t due = static_cast<int32_t>(p.pts - key_pts) / static_cast<int32_t>(kPtsPerMs);
+  // A stamp before the key frame's is due at once; one far beyond it (a
+  // damaged stamp) no later than the longest single wait.
+  if (due < 0) due = 0;
+  if (due > kMaxWaitMs) due = kMaxWaitMs;
+  const int64_t rest = p.header.offset + static_cast<int64_t>(p.head_bytes);
+  if (s.file.seek(rest, platform::SeekFrom::kBegin) != 0) return;
+  e.queue.append(p.header.channel, p.pts, p.vop_kind, due, p.head, p.head_bytes,
+                 p.header.packet_size, s.file);
+}
+
+// Reads the rest of the packet whose head is in the frame buffer.
+void read_rest(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
+  const CyclePacket& p = e.packet;
+  uint8_t* fb = decoder::frame_buffer();
+  size_t total = p.header.packet_size;
+  if (total > decoder::kFrameBufferSize) total = decoder::kFrameBufferSize;
+  size_t got = p.head_bytes;
+  if (got < total &&
+      s.file.seek(p.header.offset + static_cast<int64_t>(got), platform::SeekFrom::kBegin) == 0) {
+    while (got < total) {
+      long n = s.file.read(fb + got, total - got);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+  }
+  s.packet.loaded = static_cast<uint32_t>(got);
+}
+
+}  // namespace
+
+Handled handle_video(Engine& e, DataSetState& s, int mode) {
+  CyclePacket& p = e.packet;
+  const bool resumed = e.held;
+  e.held = false;
+  const int display = s.display_channel.load();
+  const bool all = all_channels(display);
+  const int master = s.master_channel.load();
+  const int channel = p.header.channel;
+  const int direction = s.direction.load();
+
+  // 6.1: the display channel's packets, and key frames with a sequence header
+  // of the master channel or of any channel in the all-channels view.
+  if (!resumed && channel != display && !(p.sequence_header && (channel == master || all))) {
+    return Handled::kMoveOn;
+  }
+
+  // 6.2
+  const uint32_t clock_value = now(e);
+  const int64_t elapsed = static_cast<int32_t>(clock_value - e.reference_ms);
+  const uint32_t displayed = s.displayed_pts.load();
+  const bool nothing_shown = displayed == 0;
+  e.expected_pts = displayed + static_cast<uint32_t>(static_cast<int64_t>(e.speed) * elapsed *
+                                                     static_cast<int64_t>(kPtsPerMs));
+
+  // 6.4
+  if ((p.sequence_header && (channel == master || channel == display || e.speed == 0)) ||
+      p.forced) {
+    s.current_pts.store(p.pts);
+  }
+
+  // 6.5
+  const bool paces = audio_paces(s, mode);
+  if (e.speed != 0) {
+    const int interval = s.frame_interval_ms.load();
+    const int cycle = static_cast<int32_t>(clock_value - e.cycle_start_ms);
+    e.smoothed_ms = (e.smoothed_ms + cycle) / 2;
+    if (e.smoothed_ms > interval / 2) e.smoothed_ms = interval / 2;
+    if (!resumed && elapsed >= static_cast<int64_t>(interval - e.smoothed_ms) * e.late_factor) {
+      return fall_behind(e, s, paces, clock_value);
+    }
+  }
+
+  // 6.6
+  if (!p.sequence_header) {
+    if (mode == kModePlay && !all && channel == display) queue_picture(e, s);
+    return Handled::kMoveOn;
+  }
+  if (!all && channel == display) {
+    if (beyond(p.pts, e.expected_pts, direction) && e.queue.last_pending()) {
+      e.held = true;
+      return Handled::kHeld;
+    }
+    e.queue.reset();
+  }
+
+  // 6.7: the key frame of the channel that paces play waits for its time.
+  uint32_t due = clock_value;
+  const int paced_channel = all ? master : display;
+  if (channel == paced_channel) {
+    int64_t wait = 0;
+    if (!nothing_shown && e.speed != 0 && beyond(p.pts, displayed, direction)) {
+      wait = distance(p.pts, displayed) / (kPtsPerMs * static_cast<uint32_t>(std::abs(e.speed)));
+    }
+    if (paces) wait = 0;
+    due = e.reference_ms + static_cast<uint32_t>(wait);
+    if (wait > elapsed) {
+      const int64_t ms = wait - elapsed;
+      if (e.clock->pause(e.clock->user, static_cast<int>(ms > kMaxWaitMs ? kMaxWaitMs : ms))) {
+        // One of the application's calls waits for the lock: it goes first,
+        // and the packet is handled again in the next cycle.
+        e.held = true;
+        return Handled::kHeld;
+      }
+    }
+    s.displayed_pts.store(p.pts);
+    e.reference_ms = now(e);
+    uint32_t next;
+    if (next_key_stamp(s, paced_channel, direction, &next) && next != p.pts) {
+      s.frame_interval_ms.store(all ? s.default_interval_ms.load()
+                                    : static_cast<int32_t>(distance(next, p.pts) / kPtsPerMs));
+    }
+  }
+
+  // The one-second-late rule: a key frame far behind the time is not decoded.
+  if (e.speed != 0 && !nothing_shown && !p.forced && !paces) {
+    const int32_t late = direction == kForward ? static_cast<int32_t>(e.expected_pts - p.pts)
+                                               : static_cast<int32_t>(p.pts - e.expected_pts);
+    if (late > static_cast<int32_t>(kLateStamps)) {
+      if (channel == display) e.queue.disable();
+      return Handled::kMoveOn;
+    }
+  }
+
+  read_rest(e, s);
+  show_loaded_picture(e, s, true, due);
+  if (channel == display || all) {
+    if (channel == display) e.key_shown_ms = now(e);
+    const int cursor = s.cursor.load();
+    if (cursor >= 0 && static_cast<int64_t>(index_entry(cursor).offset) == p.header.offset) {
+      e.last_key_entry = cursor;
+    }
+  }
+  return Handled::kMoveOn;
+}
+
+}  // namespace virazav::dlplayer::detail
