@@ -711,7 +711,10 @@ VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_get_enable_ch(unsigned* videoMask, unsi
                                                        const char* indexDir, int parts) VIRAZAV_NOEXCEPT;
 
 /* Mpeg4DLdata_set_disptype: selects the display channel (0..15; any other
- * value shows all channels). Returns 0. Takes the player lock. */
+ * value shows all channels). Play goes on between two cycles of the playback
+ * thread; from a single channel it goes on with the new display channel's key
+ * frame at or after the position. Returns 0. Takes the player lock (waiting as
+ * Mpeg4DLdata_set_m_nPlayMode does). */
 VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_disptype(int channel) VIRAZAV_NOEXCEPT;
 
 /* Mpeg4DLdata_search: positions playback at a wall-clock time.
@@ -729,37 +732,84 @@ VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_search(int packedTime, int parts) VIRAZ
 
 /* ---- Playback of the open data set --------------------------------------------------- */
 /* The playback thread that Mpeg4DLdata_fileopen starts plays the stream file by
- * the play mode: 0 normal play forward (every picture of the display channel,
- * paced by the time stamps), 1 stopped, 2 idle (set by the thread when it
- * starts), 3 backward on key frames, 4 fast backward, 5 one key frame back then
- * 1, 6 one key frame forward then 1, 7 fast forward on key frames; 8 ends the
- * thread, 9 means no thread.  Pictures are decoded into the channels' pictures
- * (Mpeg4DLdata_filelock writes them out); in mode 0 with the output device open
- * (wave_play_ctrl(3)) the selected audio channel (wave_play_ch) plays through the
- * playback ring. */
+ * the play mode:
+ *   0  normal play forward: every picture of the display channel, each at its
+ *      time stamp's distance from the last key frame shown; in the all-channels
+ *      view (Mpeg4DLdata_set_disptype outside 0..15) the key frames of every
+ *      channel, paced by the master channel's;
+ *   1  stopped;   2  idle (set by the thread when it starts);
+ *   3  backward on key frames, at their time stamps' pace;
+ *   4  fast backward (twice the pace);
+ *   5  one key frame backward, then 1;   6  one key frame forward, then 1;
+ *   7  fast forward on key frames (twice the pace);
+ *   8  asks the thread to end;   9  no thread runs.
+ * Pictures are decoded into the channels' pictures and marked ready
+ * (Mpeg4DLdata_filelock writes them out). Forward play that reaches the end of
+ * the file, and backward play that reaches its start, shows the last (first)
+ * key frame and falls back to 1; normal play first shows the pictures after
+ * the last key frame at their times. A change of direction goes on from the
+ * key frame next to the last one shown, so that mode 5 after steps of mode 6
+ * shows the key frame before the last one shown.  Play that falls behind the
+ * clock skips through the frame index to the key frame due by now (in the
+ * all-channels view every channel passed over is shown once first); a key
+ * frame more than one second late is not decoded.
+ * Sound: with the output device open and playing the playback ring
+ * (wave_play_ctrl(3)) before the file is opened (so that the index marks the
+ * audio channels), normal play decodes the packets of the selected audio
+ * channel (wave_play_ch) into the ring, and that sound sets the pace of the
+ * pictures; a buffer the device does not free within 5 s is dropped. */
 
-/* Mpeg4DLdata_set_m_nPlayMode: sets the play mode (and the direction it implies)
- * between two cycles of the playback thread. Returns 0. Takes the player lock. */
+/* Mpeg4DLdata_set_m_nPlayMode: sets the play mode, and the direction it implies
+ * (backward for 3, 4, 5; forward for 0, 6, 7), between two cycles of the
+ * playback thread, which it wakes.
+ *   mode: 0..8 as above.
+ * Returns 0 when the mode is set or was the mode already; -1 when the layer is
+ * not initialised, the mode lies outside 0..8, or no playback thread runs or it
+ * is ending (the mode is 9 or 8); nothing changes then.
+ * Takes the player lock: the thread lets the call in at the end of its cycle
+ * and cuts a wait for a picture's time or a sound buffer short, so the call
+ * waits for one picture's decoding at the most. Any thread. */
 VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_m_nPlayMode(int mode) VIRAZAV_NOEXCEPT;
 
-/* Mpeg4DLdata_get_m_nPlayMode: the current play mode. Does not block. */
+/* Mpeg4DLdata_get_m_nPlayMode: the current play mode, 0..9 (9 when no file is
+ * open, before decode_init too). Does not block; any thread. */
 VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_get_m_nPlayMode(void) VIRAZAV_NOEXCEPT;
 
 /* Mpeg4DLdata_get_PlayPos: the play position.
- *   parts: 0 for the index cursor (entry number); otherwise the position as a
- *          fraction 0..parts of the file: 0 at the first packet, at least 1 just
- *          after it, parts at the end.
- * Returns -1 when the layer is not initialised, or (parts != 0) when no file
- * size is known or the position lies before the first packet. */
+ *   parts: 0 for the index cursor: the number of the frame index entry play
+ *          stands at (the entry of the last indexed packet read).
+ *          Above 0: the position as a fraction of the file in parts: 0 at the
+ *          first packet, 1 just after it, parts at the end of the file or on
+ *          the index's last entry, else (offset - first packet's offset) /
+ *          (file size / parts), at most parts.  When parts exceeds the file
+ *          size a slice is one byte: the result counts bytes from the first
+ *          packet (at most parts).
+ * Returns the position; -1 when the layer is not initialised, parts is
+ * negative, or (parts above 0) no file has been opened since decode_init or
+ * the position lies before the first packet.
+ * Does not block (it reads the position without the player lock); any thread. */
 VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_get_PlayPos(int parts) VIRAZAV_NOEXCEPT;
 
 /* Mpeg4DLdata_set_PlayPos: moves the play position.
- *   parts:    0: position is an index entry number; otherwise position is a
- *             fraction 0..parts of the file.
- * Goes to the key frame (of the display channel) at or after the position, so
- * that the next picture is shown without waiting, and returns that key frame's
- * channel; -1 when the layer is not initialised or (parts != 0) no file size is
- * known or the position lies before the first packet. Takes the player lock. */
+ *   parts:    0: position is a frame index entry number; the cursor becomes
+ *             it and the position that entry's offset (an entry number outside
+ *             0..576,000 counts as offset 0).
+ *             Above 0: position is a fraction of the file in parts: position
+ *             >= parts is the end of the file, position <= 0 the first packet,
+ *             else (file size / parts) x position bytes (not before the first
+ *             packet).  When parts exceeds the file size a slice is one byte:
+ *             position counts bytes.
+ * Play then goes to the key frame of the display channel (of any channel in
+ * the all-channels view) at or after that place, through the index.  The 16
+ * channels must see a key frame again before their other pictures are shown,
+ * the next picture is shown without waiting, and a packet the thread held
+ * back is given up.  The play mode stays as it was.
+ * Returns the channel (0..15) of the packet reached (at the end of the file:
+ * of the index's last entry, which may be an audio packet); -1 when the layer
+ * is not initialised, parts is negative, (parts above 0) no file is open or the
+ * position lies before the first packet, or no packet could be read where the
+ * index led (no file open, an empty index).
+ * Takes the player lock as Mpeg4DLdata_set_m_nPlayMode does. Any thread. */
 VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_set_PlayPos(int parts, int position) VIRAZAV_NOEXCEPT;
 
 /* ---- Single-file play, frame bitmaps and times ----------------------------------- */
