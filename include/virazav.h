@@ -749,7 +749,8 @@ VIRAZAV_API int VIRAZAV_CALL Mpeg4DLdata_search(int packedTime, int parts) VIRAZ
  * key frame and falls back to 1; normal play first shows the pictures after
  * the last key frame at their times. A change of direction goes on from the
  * key frame next to the last one shown, so that mode 5 after steps of mode 6
- * shows the key frame before the last one shown.  Play that falls behind the
+ * shows the key frame before the last one shown; mode 0 after backward play
+ * goes on from the last key frame shown.  Play that falls behind the
  * clock skips through the frame index to the key frame due by now (in the
  * all-channels view every channel passed over is shown once first); a key
  * frame more than one second late is not decoded.

@@ -38,14 +38,14 @@ SlotWait wait_for_slot(Engine& e, DataSetState& s, int next) VZ_REQUIRES(s.playe
     const uint32_t t = now(e);
     const int64_t waited = static_cast<int32_t>(t - e.audio_wait_start_ms);
     if (waited >= kAudioGiveUpMs) return SlotWait::kGaveUp;
-    if (s.requests.load() > 0) return SlotWait::kInterrupted;
+    if (s.requests.load() > 0 || s.play_mode.load() == kModeEnd) return SlotWait::kInterrupted;
     int64_t step = kAudioGiveUpMs - waited;
     if (step > kSlotWaitStepMs) step = kSlotWaitStepMs;
     if (single) {
       show_due_pictures(e, s);
       int64_t due;
       if (e.queue.next_due(&due)) {
-        const int64_t until = due - static_cast<int32_t>(now(e) - e.reference_ms);
+        const int64_t until = due - static_cast<int32_t>(now(e) - queue_since_ms(e, s));
         if (until < step) step = until < 1 ? 1 : until;
       }
     }

@@ -138,8 +138,9 @@ bool move_through_index(Engine& e, DataSetState& s, int64_t offset, int64_t from
     VZ_REQUIRES(s.player_lock);
 // Stops play: mode 1.
 void stop_play(DataSetState& s);
-// Shows the queued pictures that are due (elapsed: ms since the display
-// channel's key frame was shown).
+// The clock value the queue's due times count from.
+uint32_t queue_since_ms(const Engine& e, const DataSetState& s);
+// Shows the queued pictures that are due.
 void show_due_pictures(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock);
 // Decodes the packet loaded in the frame buffer into its channel's picture
 // under the channel's lock and marks it ready; tells the observer.

@@ -73,13 +73,19 @@ void take_reposition(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
 // at or after it; when a key frame has been shown since the last move from
 // outside, play goes on from the key frame next to it in the new direction,
 // so that a step back after steps forward shows the key frame before the last
-// one shown (and the other way round).
-void turn(Engine& e, DataSetState& s, int requested) VZ_REQUIRES(s.player_lock) {
+// one shown (and the other way round); normal play goes on from that key
+// frame itself, with the pictures after it.
+void turn(Engine& e, DataSetState& s, int requested, int mode) VZ_REQUIRES(s.player_lock) {
   seek_key_frame(kForward);
   s.direction.store(requested);
   e.jumped = true;
   const int last = e.last_key_entry;
   if (last < 0 || last > s.last_valid.load()) return;
+  if (mode == kModePlay) {
+    s.cursor.store(last);
+    go_to(s, static_cast<int64_t>(index_entry(last).offset));
+    return;
+  }
   const int64_t shown = static_cast<int64_t>(index_entry(last).offset);
   const int64_t next = index_step_from(last, kStepKeyFrames, s.display_channel.load(),
                                        live::selected_audio_channel(1), requested);
@@ -328,7 +334,7 @@ uint32_t held_until(const Engine& e, const DataSetState& s) {
   uint32_t until = t + kMaxWaitMs;
   int64_t due;
   if (e.queue.next_due(&due)) {
-    const uint32_t at = e.key_shown_ms + static_cast<uint32_t>(due);
+    const uint32_t at = queue_since_ms(e, s) + static_cast<uint32_t>(due);
     if (static_cast<int32_t>(at - until) < 0) until = at;
   }
   if (e.held && !e.held_audio && e.speed != 0) {
@@ -407,7 +413,7 @@ CycleResult run_cycle(Engine& e) {
   platform::MutexLock lock(s.player_lock);
   take_reposition(e, s);
   const int requested = s.requested_direction.load();
-  if (requested != s.direction.load()) turn(e, s, requested);
+  if (requested != s.direction.load()) turn(e, s, requested, s.play_mode.load());
 
   const int mode = s.play_mode.load();
   const int display = s.display_channel.load();

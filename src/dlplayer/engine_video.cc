@@ -1,9 +1,14 @@
 // Handling a video packet in a cycle of the playback engine: which packets
 // are shown, the time stamp they make current, the skip through the frame
 // index when play has fallen behind, the queue of the display channel's
-// pictures between two key frames, and the pacing of key frames against the
-// clock by their time stamps.
+// pictures between two key frames, the pacing of key frames against the
+// clock by their time stamps, and putting a picture on show (decoded into
+// its channel's picture under the channel's lock and marked ready for
+// Mpeg4DLdata_filelock; the decoders re-created when a sequence header
+// brings a new size).
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #include "decoder/decoder.h"
 #include "dlplayer/dataset.h"
@@ -14,11 +19,32 @@
 namespace virazav::dlplayer::detail {
 namespace {
 
-using format::kForward;
+struct Observer {
+  std::mutex lock;
+  ShowObserver fn = nullptr;
+  void* user = nullptr;
+};
+
+Observer& observer() {
+  static Observer o;
+  return o;
+}
 
 uint32_t now(const Engine& e) {
   return e.clock->now_ms(e.clock->user);
 }
+
+void tell(const ShownPicture& picture) {
+  Observer& o = observer();
+  std::lock_guard<std::mutex> lock(o.lock);
+  if (o.fn != nullptr) o.fn(picture, o.user);
+}
+
+bool valid_channel(int channel) {
+  return channel >= 0 && channel < kChannels;
+}
+
+using format::kForward;
 
 // `a` lies beyond `b` in the direction of play (32-bit stamps that may wrap).
 bool beyond(uint32_t a, uint32_t b, int direction) {
@@ -131,6 +157,63 @@ void read_rest(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
 }
 
 }  // namespace
+
+void set_show_observer(ShowObserver fn, void* user) {
+  Observer& o = observer();
+  std::lock_guard<std::mutex> lock(o.lock);
+  o.fn = fn;
+  o.user = user;
+}
+
+void show_loaded_picture(Engine& e, DataSetState& s, bool key, uint32_t due_ms) {
+  const int channel = s.packet.channel;
+  if (!valid_channel(channel)) return;
+  ShownPicture shown;
+  shown.channel = channel;
+  shown.pts = s.packet.pts;
+  shown.key = key;
+  shown.due_ms = due_ms;
+  {
+    std::lock_guard<std::mutex> lock(s.channel_locks[channel]);
+    // A failed decode leaves the channel's last picture; it is offered all
+    // the same.
+    shown.decoded = decode_loaded_frame() == 1;
+    s.picture_ready[channel].exchange(1);
+  }
+  shown.shown_ms = now(e);
+  tell(shown);
+}
+
+void reload_head(Engine& e, DataSetState& s) {
+  uint8_t* fb = decoder::frame_buffer();
+  const CyclePacket& p = e.packet;
+  if (fb == nullptr) return;
+  std::memcpy(fb, p.head, p.head_bytes);
+  s.packet.channel = p.header.channel;
+  s.packet.kind = p.header.kind;
+  s.packet.packet_size = p.header.packet_size;
+  s.packet.prev_size = p.header.prev_size;
+  s.packet.loaded = static_cast<uint32_t>(p.head_bytes);
+  s.packet.pts = p.pts;
+}
+
+void resize_for(int channel, int width, int height) {
+  if (!valid_channel(channel)) return;
+  const decoder::ChannelSize was = decoder::channel_size(channel);
+  if (was.width == width && was.height == height && was.created_width == width &&
+      was.created_height == height) {
+    return;
+  }
+  // Every channel's picture is replaced: no bitmap may be written from one
+  // meanwhile.
+  DataSetState& s = state();
+  std::unique_lock<std::mutex> locks[kChannels];
+  for (int c = 0; c < kChannels; ++c) {
+    locks[c] = std::unique_lock<std::mutex>(s.channel_locks[c]);
+  }
+  decoder::set_channel_size(channel, width, height);
+  decoder::resize_decoders(channel);
+}
 
 Handled handle_video(Engine& e, DataSetState& s, int mode) {
   CyclePacket& p = e.packet;

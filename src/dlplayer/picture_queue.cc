@@ -1,9 +1,13 @@
 // The engine's picture queue: records filled in stream order while the key
 // frame before them is on show, and walked in that order as their due times
-// come. A picture that does not fit is not queued; it is never cut.
+// come, each then decoded as its channel's picture. A picture that does not
+// fit is not queued; it is never cut.
 #include "dlplayer/picture_queue.h"
 
 #include <cstring>
+
+#include "decoder/decoder.h"
+#include "dlplayer/engine.h"
 
 namespace virazav::dlplayer::detail {
 
@@ -104,6 +108,33 @@ QueueRecord* PictureQueue::take_due(int64_t elapsed_ms) {
 
 void PictureQueue::done(QueueRecord* record) {
   if (record != nullptr) record->length = 0;
+}
+
+uint32_t queue_since_ms(const Engine& e, const DataSetState& s) {
+  // With audio pacing the due times count from the last audio packet played
+  // (each one moves them 500 ms earlier); otherwise from the key frame shown.
+  return audio_paces(s, s.play_mode.load()) ? e.reference_ms : e.key_shown_ms;
+}
+
+void show_due_pictures(Engine& e, DataSetState& s) {
+  uint8_t* fb = decoder::frame_buffer();
+  if (fb == nullptr) return;
+  const uint32_t since = queue_since_ms(e, s);
+  bool used = false;
+  while (QueueRecord* r =
+             e.queue.take_due(static_cast<int32_t>(e.clock->now_ms(e.clock->user) - since))) {
+    size_t n = r->length < decoder::kFrameBufferSize ? r->length : decoder::kFrameBufferSize;
+    std::memcpy(fb, r->data, n);
+    s.packet.channel = r->channel;
+    s.packet.kind = format::kKindVideo;
+    s.packet.packet_size = static_cast<uint32_t>(n);
+    s.packet.loaded = static_cast<uint32_t>(n);
+    s.packet.pts = r->pts;
+    used = true;
+    show_loaded_picture(e, s, false, since + static_cast<uint32_t>(r->due_ms));
+    e.queue.done(r);
+  }
+  if (used) reload_head(e, s);
 }
 
 }  // namespace virazav::dlplayer::detail

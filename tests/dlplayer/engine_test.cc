@@ -200,7 +200,7 @@ TEST_F(EngineTest, SingleSteps_ShowOneKeyFrameEachWayAndStop) {
   struct Step {
     int mode;
     int64_t frame;
-  } steps[] = {{6, 0}, {6, 10}, {6, 20}, {5, 10}, {5, 0}, {6, 10}, {6, 20}, {6, 30}};
+  } steps[] = {{6, 0}, {6, 10}, {6, 20}, {5, 10}, {5, 0}, {6, 10}, {6, 20}, {6, 30}, {5, 20}};
   for (const Step& st : steps) {
     h_.shown.clear();
     play_until_stopped(st.mode, 10000);
@@ -217,6 +217,21 @@ TEST_F(EngineTest, SingleSteps_ShowOneKeyFrameEachWayAndStop) {
     // Stopped, nothing more is shown.
     h_.run_for(3000);
     EXPECT_EQ(h_.shown.size(), 1u);
+  }
+}
+
+TEST_F(EngineTest, NormalPlayAfterAStepBack_GoesOnFromTheKeyFrameShown) {
+  Mpeg4DLdata_set_disptype(3);
+  Mpeg4DLdata_set_PlayPos(10, 0);
+  for (int mode : {6, 6, 6, 5}) play_until_stopped(mode, 10000);
+  ASSERT_EQ(frames().back(), std::make_pair(3, int64_t{10}));
+  h_.shown.clear();
+  ASSERT_EQ(Mpeg4DLdata_set_m_nPlayMode(0), 0);
+  h_.run_until([&] { return h_.shown.size() >= 12; });
+  auto after = frames();
+  ASSERT_GE(after.size(), 12u);
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i], std::make_pair(3, static_cast<int64_t>(10 + i))) << i;
   }
 }
 
