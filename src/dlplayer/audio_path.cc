@@ -53,7 +53,7 @@ SlotWait wait_for_slot(Engine& e, DataSetState& s, int next) VZ_REQUIRES(s.playe
   }
 }
 
-// Steps 1 to 3 for a packet of the player's audio channel: decode into the
+// A packet of the player's audio channel: decoded into the
 // current buffer and hand it over. Returns false when the wait for the next
 // buffer was cut short by a call of the application's (the packet is held).
 bool play_packet(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
@@ -127,7 +127,7 @@ Handled audio_path(Engine& e, DataSetState& s) {
   }
   e.held = e.held_audio = false;
 
-  // 4: the sound the ring plays sets the pace of the pictures. Packets of
+  // The sound the ring plays sets the pace of the pictures. Packets of
   // other channels, and any packet while nothing plays the ring, do not: the
   // pictures then keep their own pace.
   if (ours && audio_paces(s, kModePlay)) {

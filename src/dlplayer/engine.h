@@ -159,7 +159,7 @@ enum class Handled {
   kEndCycle,  // the cycle ends here (the position is already where it goes)
   kHeld,      // the packet waits for the next cycle
 };
-// Handles a video packet whose head is loaded (step 6 of the cycle).
+// Handles a video packet whose head is loaded.
 Handled handle_video(Engine& e, DataSetState& s, int mode) VZ_REQUIRES(s.player_lock);
 // The audio path of an audio packet in normal play (loaded whole).
 Handled audio_path(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock);

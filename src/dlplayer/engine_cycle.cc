@@ -69,7 +69,7 @@ void take_reposition(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
   e.reference_ms = now(e);
 }
 
-// Step 1: adopts the requested direction. The position becomes the key frame
+// Adopts the requested direction. The position becomes the key frame
 // at or after it; when a key frame has been shown since the last move from
 // outside, play goes on from the key frame next to it in the new direction,
 // so that a step back after steps forward shows the key frame before the last
@@ -111,7 +111,7 @@ void follow_cursor(const Engine& e, DataSetState& s, int64_t offset) {
   }
 }
 
-// Step 5.1: no packet where play stands.
+// No packet where play stands.
 void end_of_data(DataSetState& s, int direction) VZ_REQUIRES(s.player_lock) {
   const int64_t at = s.current_offset;
   s.cursor.store(s.last_valid.load() < 0 ? 0 : s.last_valid.load());
@@ -160,7 +160,7 @@ bool move_or_follow(Engine& e, DataSetState& s, KeyMove moved, int direction)
   return false;
 }
 
-// Step 5.2: reads the packet whose header was found: an audio packet whole,
+// Reads the packet whose header was found: an audio packet whole,
 // the first bytes of a video packet. Returns false when nothing could be read.
 bool load(Engine& e, DataSetState& s, const format::PacketHeader& h) VZ_REQUIRES(s.player_lock) {
   CyclePacket& p = e.packet;
@@ -190,7 +190,7 @@ bool load(Engine& e, DataSetState& s, const format::PacketHeader& h) VZ_REQUIRES
   return true;
 }
 
-// Step 5: reads packets from the position until one is to be handled, and
+// Reads packets from the position until one is to be handled, and
 // handles it.
 Handled read_and_handle(Engine& e, DataSetState& s, int mode) VZ_REQUIRES(s.player_lock) {
   const int direction = s.direction.load();
@@ -303,7 +303,7 @@ Handled read_and_handle(Engine& e, DataSetState& s, int mode) VZ_REQUIRES(s.play
   return Handled::kEndCycle;
 }
 
-// Step 8: the move to the packet that comes next.
+// The move to the packet that comes next.
 void move_on(Engine& e, DataSetState& s, int mode) VZ_REQUIRES(s.player_lock) {
   const CyclePacket& p = e.packet;
   const int direction = s.direction.load();

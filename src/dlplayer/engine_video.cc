@@ -14,6 +14,7 @@
 #include "dlplayer/dataset.h"
 #include "dlplayer/engine.h"
 #include "dlplayer/frame_index.h"
+#include "dlplayer/packet_io.h"
 #include "live/live.h"
 
 namespace virazav::dlplayer::detail {
@@ -73,7 +74,7 @@ bool next_key_stamp(const DataSetState& s, int channel, int direction, uint32_t*
   return false;
 }
 
-// Step 6.5 when play has fallen behind: the skip through the index.
+// Play has fallen behind: the skip through the index.
 Handled fall_behind(Engine& e, DataSetState& s, bool paces, uint32_t clock_value)
     VZ_REQUIRES(s.player_lock) {
   const CyclePacket& p = e.packet;
@@ -121,7 +122,7 @@ Handled fall_behind(Engine& e, DataSetState& s, bool paces, uint32_t clock_value
   return Handled::kEndCycle;
 }
 
-// Step 6.6 for a picture of the display channel without a sequence header:
+// A picture of the display channel without a sequence header goes
 // into the queue, due when its time stamp says after the key frame's.
 void queue_picture(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
   const CyclePacket& p = e.packet;
@@ -147,11 +148,7 @@ void read_rest(Engine& e, DataSetState& s) VZ_REQUIRES(s.player_lock) {
   size_t got = p.head_bytes;
   if (got < total &&
       s.file.seek(p.header.offset + static_cast<int64_t>(got), platform::SeekFrom::kBegin) == 0) {
-    while (got < total) {
-      long n = s.file.read(fb + got, total - got);
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
+    got += read_up_to(s.file, fb + got, total - got);
   }
   s.packet.loaded = static_cast<uint32_t>(got);
 }
@@ -225,13 +222,13 @@ Handled handle_video(Engine& e, DataSetState& s, int mode) {
   const int channel = p.header.channel;
   const int direction = s.direction.load();
 
-  // 6.1: the display channel's packets, and key frames with a sequence header
+  // Shown are the display channel's packets, and key frames with a sequence header
   // of the master channel or of any channel in the all-channels view.
   if (!resumed && channel != display && !(p.sequence_header && (channel == master || all))) {
     return Handled::kMoveOn;
   }
 
-  // 6.2
+  // Where play should stand by now.
   const uint32_t clock_value = now(e);
   const int64_t elapsed = static_cast<int32_t>(clock_value - e.reference_ms);
   const uint32_t displayed = s.displayed_pts.load();
@@ -239,13 +236,13 @@ Handled handle_video(Engine& e, DataSetState& s, int mode) {
   e.expected_pts = displayed + static_cast<uint32_t>(static_cast<int64_t>(e.speed) * elapsed *
                                                      static_cast<int64_t>(kPtsPerMs));
 
-  // 6.4
+  // Key frames that mark where play stands.
   if ((p.sequence_header && (channel == master || channel == display || e.speed == 0)) ||
       p.forced) {
     s.current_pts.store(p.pts);
   }
 
-  // 6.5
+  // Behind by more than a frame interval: on through the index.
   const bool paces = audio_paces(s, mode);
   if (e.speed != 0) {
     const int interval = s.frame_interval_ms.load();
@@ -257,7 +254,7 @@ Handled handle_video(Engine& e, DataSetState& s, int mode) {
     }
   }
 
-  // 6.6
+  // The display channel's pictures between key frames wait in the queue.
   if (!p.sequence_header) {
     if (mode == kModePlay && !all && channel == display) queue_picture(e, s);
     return Handled::kMoveOn;
@@ -270,7 +267,7 @@ Handled handle_video(Engine& e, DataSetState& s, int mode) {
     e.queue.reset();
   }
 
-  // 6.7: the key frame of the channel that paces play waits for its time.
+  // The key frame of the channel that paces play waits for its time.
   uint32_t due = clock_value;
   const int paced_channel = all ? master : display;
   if (channel == paced_channel) {

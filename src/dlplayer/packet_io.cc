@@ -20,17 +20,22 @@ int decode_loaded_frame() {
 
 namespace detail {
 
+size_t read_up_to(platform::File& file, uint8_t* data, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    const long r = file.read(data + got, n - got);
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return got;
+}
+
 long load_packet(platform::File& file, const format::PacketHeader& h) {
   uint8_t* buffer = decoder::frame_buffer();
   if (buffer == nullptr || !file.is_open()) return -1;
   if (h.packet_size < format::kPacketHeaderBytes || h.packet_size > decoder::kFrameBufferSize)
     return -1;
-  size_t got = 0;
-  while (got < h.packet_size) {
-    long n = file.read(buffer + got, h.packet_size - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
+  const size_t got = read_up_to(file, buffer, h.packet_size);
   if (got == 0) return -1;
   DataSetState& s = state();
   s.packet.channel = h.channel;

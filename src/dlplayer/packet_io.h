@@ -18,4 +18,8 @@ namespace virazav::dlplayer::detail {
 // bytes read.
 long load_packet(platform::File& file, const format::PacketHeader& h);
 
+// Reads up to n bytes from the file's position, as many as it gives before
+// its end. Returns the count read.
+size_t read_up_to(platform::File& file, uint8_t* data, size_t n);
+
 }  // namespace virazav::dlplayer::detail

@@ -8,6 +8,7 @@
 
 #include "decoder/decoder.h"
 #include "dlplayer/engine.h"
+#include "dlplayer/packet_io.h"
 
 namespace virazav::dlplayer::detail {
 
@@ -59,12 +60,7 @@ bool PictureQueue::append(int channel, uint32_t pts, int vop_kind, int64_t due_m
   if (head_bytes > length) head_bytes = length;
   uint8_t* at = store_.data() + filled_;
   std::memcpy(at, head, head_bytes);
-  size_t got = head_bytes;
-  while (got < length) {
-    long n = file.read(at + got, length - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
+  const size_t got = head_bytes + read_up_to(file, at + head_bytes, length - head_bytes);
   // A picture cut off by the end of the file is queued as far as it goes;
   // one that gave nothing beyond its head is not worth a record.
   if (got == 0) return false;

@@ -24,39 +24,18 @@ namespace {
 
 constexpr int kSeconds = 6;
 
-sim::RecordingOptions recording() {
-  sim::RecordingOptions o;
-  o.video_channels = 0x0007;
-  o.audio_channels = 0x0001;
-  o.seconds = 10;
-  o.video.width = 176;
-  o.video.height = 144;
-  o.video.fps = 10;
-  return o;
-}
-
 struct Damage {
   std::string name;
   std::vector<uint8_t> bytes;
   std::vector<uint8_t> index;
 };
 
-class DamagedStreamTest : public ::testing::Test {
+class DamagedStreamTest : public RecordedSuite {
  protected:
-  static void SetUpTestSuite() {
-    cwd_ = new TempCwd;
-    stream_ = new RecordedStream;
-    std::string error;
-    ASSERT_TRUE(download_recording(recording(), kSeconds, cwd_->path(), stream_, &error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete stream_;
-    delete cwd_;
-  }
+  static void SetUpTestSuite() { download(small_recording(0x0007, 0x0001), kSeconds); }
   void SetUp() override { ASSERT_EQ(decode_init(), 0); }
   void TearDown() override { decode_deinit(); }
 
-  static const RecordedStream& s() { return *stream_; }
   static std::vector<uint8_t> bytes() { return read_file(s().path); }
   static std::vector<uint8_t> index() { return read_file(s().dir + "/.index"); }
 
@@ -138,13 +117,7 @@ class DamagedStreamTest : public ::testing::Test {
     out.push_back({"start codes in the garbage", codes, idx});
     return out;
   }
-
-  static TempCwd* cwd_;
-  static RecordedStream* stream_;
 };
-
-TempCwd* DamagedStreamTest::cwd_ = nullptr;
-RecordedStream* DamagedStreamTest::stream_ = nullptr;
 
 TEST_F(DamagedStreamTest, EveryModeEndsStoppedWithinBoundedTime) {
   struct Play {
@@ -162,7 +135,7 @@ TEST_F(DamagedStreamTest, EveryModeEndsStoppedWithinBoundedTime) {
   };
   int index = 0;
   for (const Damage& d : damages()) {
-    const std::string dir = cwd_->path() + "/d" + std::to_string(index++);
+    const std::string dir = folder() + "/d" + std::to_string(index++);
     platform::make_directory(dir);
     ASSERT_TRUE(write_file(dir + "/rec.mpg", d.bytes) && write_file(dir + "/.index", d.index));
     EngineHarness h;
@@ -190,7 +163,7 @@ TEST_F(DamagedStreamTest, EveryModeEndsStoppedWithinBoundedTime) {
 TEST_F(DamagedStreamTest, AnUndamagedCopy_ShowsEveryKeyFrameBackward) {
   // The table above must fail for real faults: the same plays over the intact
   // file show what they should.
-  const std::string dir = cwd_->path() + "/intact";
+  const std::string dir = folder() + "/intact";
   platform::make_directory(dir);
   ASSERT_TRUE(write_file(dir + "/rec.mpg", bytes()) && write_file(dir + "/.index", index()));
   EngineHarness h;

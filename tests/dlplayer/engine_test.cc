@@ -28,41 +28,19 @@ namespace dd = dlplayer::detail;
 constexpr int kSeconds = 8;
 constexpr int kFps = 10;
 
-// Four cameras with sound on audio channels 0 and 1, one key frame a second.
-sim::RecordingOptions four_channels() {
-  sim::RecordingOptions o;
-  o.video_channels = 0x000F;
-  o.audio_channels = 0x0003;
-  o.seconds = 20;
-  o.video.width = 176;
-  o.video.height = 144;
-  o.video.fps = kFps;
-  return o;
-}
-
-class EngineTest : public ::testing::Test {
+class EngineTest : public RecordedSuite {
  protected:
-  static void SetUpTestSuite() {
-    cwd_ = new TempCwd;
-    stream_ = new RecordedStream;
-    std::string error;
-    ASSERT_TRUE(download_recording(four_channels(), kSeconds, cwd_->path(), stream_, &error))
-        << error;
-  }
-  static void TearDownTestSuite() {
-    delete stream_;
-    delete cwd_;
-  }
+  // Four cameras with sound on audio channels 0 and 1, one key frame a second.
+  static void SetUpTestSuite() { download(small_recording(0x000F, 0x0003, kFps), kSeconds); }
   void SetUp() override {
     ASSERT_EQ(decode_init(), 0);
-    ASSERT_EQ(h_.open(stream_->path, stream_->dir), fs_size());
+    ASSERT_EQ(h_.open(s().path, s().dir), fs_size());
   }
   void TearDown() override {
     h_.close();
     decode_deinit();
   }
-  static unsigned fs_size() { return static_cast<unsigned>(read_file(stream_->path).size()); }
-  const RecordedStream& s() const { return *stream_; }
+  static unsigned fs_size() { return static_cast<unsigned>(read_file(s().path).size()); }
 
   // Sets a mode and runs until the engine has left it (or the cycles run out).
   void play_until_stopped(int mode, int max_cycles = 200000) {
@@ -79,13 +57,16 @@ class EngineTest : public ::testing::Test {
     return out;
   }
 
-  static TempCwd* cwd_;
-  static RecordedStream* stream_;
+  // Normal play of `display` from the start until picture `frame` is shown.
+  void play_to_frame(int display, int64_t frame) {
+    Mpeg4DLdata_set_disptype(display);
+    Mpeg4DLdata_set_PlayPos(10, 0);
+    ASSERT_EQ(Mpeg4DLdata_set_m_nPlayMode(0), 0);
+    ASSERT_TRUE(h_.run_until([&] { return !frames().empty() && frames().back().second == frame; }));
+  }
+
   EngineHarness h_;
 };
-
-TempCwd* EngineTest::cwd_ = nullptr;
-RecordedStream* EngineTest::stream_ = nullptr;
 
 // The stamp a packet's player reads (its DTS) rewritten.
 void set_dts(uint8_t* packet, uint32_t dts) {
@@ -263,10 +244,7 @@ TEST_F(EngineTest, NormalPlayFromAPredictedPicture_WaitsForTheChannelsNextKeyFra
 }
 
 TEST_F(EngineTest, FallingBehind_SkipsThroughTheIndexToTheKeyFrameDueByNow) {
-  Mpeg4DLdata_set_disptype(1);
-  Mpeg4DLdata_set_PlayPos(10, 0);
-  ASSERT_EQ(Mpeg4DLdata_set_m_nPlayMode(0), 0);
-  ASSERT_TRUE(h_.run_until([&] { return !frames().empty() && frames().back().second == 20; }));
+  play_to_frame(1, 20);
   const size_t before = h_.shown.size();
   h_.advance(2500);  // the machine stalls
   const uint32_t resumed = h_.now();
@@ -302,7 +280,7 @@ TEST_F(EngineTest, FallingBehindInTheAllChannelsView_ShowsEveryChannelOnceThenPa
 }
 
 TEST_F(EngineTest, AKeyFrameMoreThanASecondLate_IsNotDecoded) {
-  Variant v{cwd_->path() + "/late", read_file(s().path), read_file(s().dir + "/.index")};
+  Variant v{folder() + "/late", read_file(s().path), read_file(s().dir + "/.index")};
   // Camera 2's key frame of second 3 carries a stamp two seconds old.
   for (const StreamPacket& p : s().packets) {
     if (!p.audio && p.key && p.channel == 2 && p.frame == 30) {
@@ -350,10 +328,7 @@ TEST_F(EngineTest, APacingWaitCutShort_HoldsTheKeyFrameAndShowsItOnTime) {
 }
 
 TEST_F(EngineTest, ChangingTheDisplayChannel_GoesOnWithTheNewChannelsNextKeyFrame) {
-  Mpeg4DLdata_set_disptype(0);
-  Mpeg4DLdata_set_PlayPos(10, 0);
-  ASSERT_EQ(Mpeg4DLdata_set_m_nPlayMode(0), 0);
-  ASSERT_TRUE(h_.run_until([&] { return !frames().empty() && frames().back().second == 25; }));
+  play_to_frame(0, 25);
   const size_t before = h_.shown.size();
   Mpeg4DLdata_set_disptype(3);
   play_until_stopped(0);

@@ -63,16 +63,10 @@ std::vector<Seed> seeds(const RecordedStream& r) {
 
 TEST(PlaybackFuzzSeeds, EachSeedShowsPicturesWhenPlayedAsTheTargetPlaysIt) {
   TempCwd cwd;
-  sim::RecordingOptions o;
-  o.video_channels = 0x0003;
-  o.audio_channels = 0x0001;
-  o.seconds = 4;
-  o.video.width = 176;
-  o.video.height = 144;
-  o.video.fps = 5;
   RecordedStream r;
   std::string error;
-  ASSERT_TRUE(download_recording(o, 2, cwd.path(), &r, &error)) << error;
+  ASSERT_TRUE(download_recording(small_recording(0x0003, 0x0001, 5), 2, cwd.path(), &r, &error))
+      << error;
   ASSERT_EQ(decode_init(), 0);
   const char* out = std::getenv("VIRAZAV_FUZZ_SEED_DIR");
   for (const Seed& seed : seeds(r)) {

@@ -31,17 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSeconds = 6;
 constexpr int kFps = 10;
 
-sim::RecordingOptions two_channels() {
-  sim::RecordingOptions o;
-  o.video_channels = 0x0003;
-  o.audio_channels = 0x0003;
-  o.seconds = 10;
-  o.video.width = 176;
-  o.video.height = 144;
-  o.video.fps = kFps;
-  return o;
-}
-
 // The pictures the thread shows, collected as it shows them.
 class Shown {
  public:
@@ -81,19 +70,10 @@ bool wait_for(double seconds, Pred done) {
   return done();
 }
 
-class PlaybackTest : public ::testing::Test {
+class PlaybackTest : public RecordedSuite {
  protected:
-  static void SetUpTestSuite() {
-    cwd_ = new TempCwd;
-    stream_ = new RecordedStream;
-    std::string error;
-    ASSERT_TRUE(download_recording(two_channels(), kSeconds, cwd_->path(), stream_, &error))
-        << error;
-  }
-  static void TearDownTestSuite() {
-    delete stream_;
-    delete cwd_;
-  }
+  // Two cameras with sound on audio channels 0 and 1.
+  static void SetUpTestSuite() { download(small_recording(0x0003, 0x0003, kFps), kSeconds); }
   void SetUp() override {
     ASSERT_EQ(decode_init(), 0);
     size_ = Mpeg4DLdata_fileopen(s().path.c_str(), s().dir.c_str(), s().dir.c_str(), 10);
@@ -105,7 +85,6 @@ class PlaybackTest : public ::testing::Test {
     EXPECT_EQ(Mpeg4DLdata_get_m_nPlayMode(), 9);
     decode_deinit();
   }
-  const RecordedStream& s() const { return *stream_; }
   // The frames of `channel` among the pictures shown.
   std::vector<int64_t> frames_of(const std::vector<dd::ShownPicture>& pictures, int channel) {
     std::vector<int64_t> out;
@@ -123,14 +102,9 @@ class PlaybackTest : public ::testing::Test {
     return {sim::read_channel_number(pic), sim::read_frame_counter(pic)};
   }
 
-  static TempCwd* cwd_;
-  static RecordedStream* stream_;
   unsigned size_ = 0;
   Shown shown_;
 };
-
-TempCwd* PlaybackTest::cwd_ = nullptr;
-RecordedStream* PlaybackTest::stream_ = nullptr;
 
 TEST_F(PlaybackTest, NormalPlay_ShowsEveryPictureOfTheChannelNearItsTimeThenStops) {
   Mpeg4DLdata_set_disptype(1);

@@ -8,7 +8,6 @@
 #include <iterator>
 
 #include "format/video_headers.h"
-#include "support/recorder_fixture.h"
 #include "support/stream_builder.h"
 #include "virazav.h"
 
@@ -115,6 +114,35 @@ bool download_recording(const sim::RecordingOptions& options, int seconds, const
     return false;
   }
   return scan(out, error);
+}
+
+sim::RecordingOptions small_recording(uint32_t video, uint32_t audio, int fps) {
+  sim::RecordingOptions o;
+  o.video_channels = video;
+  o.audio_channels = audio;
+  o.seconds = 20;
+  o.video.width = 176;
+  o.video.height = 144;
+  o.video.fps = fps;
+  return o;
+}
+
+TempCwd* RecordedSuite::cwd_ = nullptr;
+RecordedStream* RecordedSuite::stream_ = nullptr;
+
+void RecordedSuite::download(const sim::RecordingOptions& options, int seconds) {
+  TearDownTestSuite();
+  cwd_ = new TempCwd;
+  stream_ = new RecordedStream;
+  std::string error;
+  ASSERT_TRUE(download_recording(options, seconds, cwd_->path(), stream_, &error)) << error;
+}
+
+void RecordedSuite::TearDownTestSuite() {
+  delete stream_;
+  stream_ = nullptr;
+  delete cwd_;
+  cwd_ = nullptr;
 }
 
 bool read_bitmap_picture(const std::string& path, int height, sim::Picture* out) {

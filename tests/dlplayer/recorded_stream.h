@@ -5,6 +5,8 @@
 // frame counter, sim::read_channel_number and sim::read_frame_counter).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "format/stream_format.h"
 #include "media/media.h"
 #include "media/recording.h"
+#include "support/recorder_fixture.h"
 
 namespace virazav::testing {
 
@@ -42,6 +45,10 @@ struct RecordedStream {
   std::vector<uint8_t> packet_bytes(const StreamPacket& p) const;
 };
 
+// A recording of small pictures (176 x 144) of the video channels in
+// `video` with sound on the audio channels in `audio`, recorded for 20 s.
+sim::RecordingOptions small_recording(uint32_t video, uint32_t audio, int fps = 10);
+
 // Downloads the first `seconds` of a recording made with `options` (all its
 // channels, with audio) into `dir`/rec.mpg and `dir`/.index, then reads the
 // file back. On failure stores a message in *error and returns false.
@@ -52,5 +59,19 @@ bool download_recording(const sim::RecordingOptions& options, int seconds, const
 // recording's size (the 8 rows the writer leaves out are black), so that its
 // channel number and frame counter can be read.
 bool read_bitmap_picture(const std::string& path, int height, sim::Picture* out);
+
+// A test suite over one recording, downloaded once for all its tests into a
+// folder of its own: the suite calls download() from its SetUpTestSuite.
+class RecordedSuite : public ::testing::Test {
+ protected:
+  static void download(const sim::RecordingOptions& options, int seconds);
+  static void TearDownTestSuite();
+  static const RecordedStream& s() { return *stream_; }
+  static const std::string& folder() { return cwd_->path(); }
+
+ private:
+  static TempCwd* cwd_;
+  static RecordedStream* stream_;
+};
 
 }  // namespace virazav::testing
