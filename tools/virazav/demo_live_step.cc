@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "demo.h"
-#include "live_mosaic.h"
+#include "mosaic.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -122,7 +122,7 @@ StepResult demo_live(Tour& tour) {
     virazav_live_statistics(&stats);
     kora_udp_close();
     decode_deinit();
-    if (rc >= 0) Mosaic(0).write("mosaic.bmp");
+    if (rc >= 0) Mosaic::live(0).write("mosaic.bmp");
   }
   if (rc < 0) return step_failed("live stream", rc);
 
