@@ -44,31 +44,21 @@ bool udp_port_free(uint16_t port) {
 // folder) with the sound going to `wav`, and puts everything back afterwards.
 class LiveScope {
  public:
-  LiveScope(const fs::path& dir, const std::string& wav) {
+  LiveScope(const fs::path& dir, const std::string& wav) : sound_(wav) {
     std::error_code ec;
     previous_dir_ = fs::current_path(ec);
     fs::current_path(dir, ec);
     entered_ = !ec;
-    if (const char* v = std::getenv("VIRAZAV_AUDIO")) previous_audio_ = v, had_audio_ = true;
-    setenv("VIRAZAV_AUDIO", ("wav:" + wav).c_str(), 1);
-    virazav_set_trace_handler(discard_trace_line, nullptr);
   }
   ~LiveScope() {
-    virazav_set_trace_handler(nullptr, nullptr);
-    if (had_audio_) {
-      setenv("VIRAZAV_AUDIO", previous_audio_.c_str(), 1);
-    } else {
-      unsetenv("VIRAZAV_AUDIO");
-    }
     std::error_code ec;
     fs::current_path(previous_dir_, ec);
   }
   bool entered() const { return entered_; }
 
  private:
+  WavScope sound_;
   fs::path previous_dir_;
-  std::string previous_audio_;
-  bool had_audio_ = false;
   bool entered_ = false;
 };
 
