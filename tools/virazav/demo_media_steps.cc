@@ -170,7 +170,7 @@ StepResult demo_play(Tour& tour) {
     setup.index_dir = index_dir(tour).string();
     setup.picture_dir = dir.string();
     setup.audio_channel = kPlayAudioChannel;
-    if (!player.open(setup, &failure)) return step_problem(failure);
+    if (!player.open(setup, nullptr, &failure)) return step_problem(failure);
     view = lowest_channel(player.video_mask());
     player.set_view(view);
     std::FILE* lines = std::fopen(steps.c_str(), "w");

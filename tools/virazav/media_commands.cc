@@ -84,10 +84,15 @@ std::string channel_list(unsigned mask) {
   return s.empty() ? "none" : s;
 }
 
-void complete_frame_index(const std::string& index_dir, int parts, bool draw) {
+bool complete_frame_index(const std::string& index_dir, int parts, bool draw,
+                          const std::function<bool()>& keep_going) {
   ProgressBar bar("index", draw);
   int done = Mpeg4DLdata_frame_index(index_dir.c_str(), 0) ? parts : 0;
   while (done < parts) {
+    if (keep_going && !keep_going()) {
+      bar.finish();
+      return false;
+    }
     int r = Mpeg4DLdata_frame_index(index_dir.c_str(), parts);
     // No file open (or no progress on the first slice): the build cannot go on.
     if (r <= 0) break;
@@ -95,6 +100,7 @@ void complete_frame_index(const std::string& index_dir, int parts, bool draw) {
     ProgressBar::on_progress(done, parts, &bar);
   }
   bar.finish();
+  return true;
 }
 
 int run_index(const Invocation& inv) {

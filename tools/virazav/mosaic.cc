@@ -62,10 +62,11 @@ Mosaic Mosaic::live(int set) {
   return m;
 }
 
-Mosaic Mosaic::channels(const std::string& folder) {
+Mosaic Mosaic::channels(const std::string& folder, unsigned mask) {
   Mosaic m;
   for (int ch = 0; ch < 16; ++ch) {
-    m.tiles_[static_cast<size_t>(ch)] = folder + "/" + std::to_string(ch) + ".bmp";
+    if (mask & (1u << ch))
+      m.tiles_[static_cast<size_t>(ch)] = folder + "/" + std::to_string(ch) + ".bmp";
   }
   return m;
 }
@@ -74,7 +75,8 @@ bool Mosaic::write(const std::string& path) const {
   Bitmap tiles[16];
   int tw = 0, th = 0;
   for (int ch = 0; ch < 16; ++ch) {
-    if (read_bitmap(tiles_[static_cast<size_t>(ch)], &tiles[ch]) && tw == 0) {
+    const std::string& tile = tiles_[static_cast<size_t>(ch)];
+    if (!tile.empty() && read_bitmap(tile, &tiles[ch]) && tw == 0) {
       tw = tiles[ch].width;
       th = tiles[ch].height;
     }

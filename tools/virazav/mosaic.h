@@ -13,8 +13,9 @@ class Mosaic {
   // The newest live pictures of a video set: img/serv<set><ch>.jpg below the current
   // folder (24-bit bitmaps despite the name).
   static Mosaic live(int set);
-  // The pictures a playing data set writes: <folder>/<ch>.bmp.
-  static Mosaic channels(const std::string& folder);
+  // The pictures a playing data set writes: <folder>/<ch>.bmp of the channels in `mask`
+  // (bit n: channel n); the others stay black, whatever files the folder holds.
+  static Mosaic channels(const std::string& folder, unsigned mask);
 
   // Reads the newest picture of every channel and writes the mosaic to `path`: channel 0
   // top left, channel 3 top right, channel 15 bottom right; a channel without a picture

@@ -175,8 +175,7 @@ bool apply_keys(DataSetPlayer& player, RawKeyboard& keyboard, std::string* pendi
 }
 
 // Plays the file as the settings ask once it is open. Returns the exit status.
-int play(DataSetPlayer& player, const PlaySettings& st) {
-  InterruptCatcher interrupt;
+int play(DataSetPlayer& player, const PlaySettings& st, const InterruptCatcher& interrupt) {
   StatusLine status(stderr_is_terminal());
   const auto start = Clock::now();
   const char* cut_by = nullptr;
@@ -249,10 +248,15 @@ int run_file_play(const Invocation& inv) {
     setenv("VIRAZAV_AUDIO", ("wav:" + st.wav).c_str(), 1);
   }
   QuietTraces quiet;
-  // The player closes the data set, the sound and the decoder on every return.
+  // Ctrl-C ends the play (or the index build) in order; the player closes the data set,
+  // the sound and the decoder on every return.
+  InterruptCatcher interrupt;
   DataSetPlayer player;
   std::string error;
-  if (!player.open(st.setup, &error)) return report_problem("play " + st.setup.file, error);
+  if (!player.open(
+          st.setup, [&] { return !interrupt.interrupted(); }, &error)) {
+    return report_problem("play " + st.setup.file, error);
+  }
   const int audio = st.setup.audio_channel;
   if (audio >= 0 && (player.audio_mask() & (1u << audio)) == 0) {
     return report_problem("play " + st.setup.file,
@@ -273,7 +277,7 @@ int run_file_play(const Invocation& inv) {
               view_name(view).c_str(), st.setup.picture_dir.c_str());
   std::fflush(stdout);
 
-  status = play(player, st);
+  status = play(player, st, interrupt);
   player.close();
 
   std::printf("%d pictures of channels %s shown, the last in %s/<ch>.bmp%s\n", player.pictures(),

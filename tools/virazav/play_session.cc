@@ -66,7 +66,7 @@ class EndWatch {
 
 }  // namespace
 
-bool DataSetPlayer::open(const PlayerSetup& setup, std::string* error) {
+bool DataSetPlayer::open(const PlayerSetup& setup, const Chore& chore, std::string* error) {
   close();
   if (decode_init() != 0) {
     *error = "the decoder could not be set up";
@@ -88,7 +88,11 @@ bool DataSetPlayer::open(const PlayerSetup& setup, std::string* error) {
     return false;
   }
   open_ = true;
-  complete_frame_index(setup.index_dir, kIndexParts, setup.draw_progress);
+  if (!complete_frame_index(setup.index_dir, kIndexParts, setup.draw_progress, chore)) {
+    close();
+    *error = "stopped while the frame index was built";
+    return false;
+  }
   Mpeg4DLdata_get_enable_ch(&video_mask_, &audio_mask_, setup.index_dir.c_str(), kIndexParts);
   if (video_mask_ == 0) {
     close();
@@ -154,7 +158,9 @@ int DataSetPlayer::take_pictures() {
 }
 
 void DataSetPlayer::write_mosaic() {
-  if (Mosaic::channels(picture_dir_).write(picture_dir_ + "/mosaic.bmp")) mosaic_written_ = true;
+  if (Mosaic::channels(picture_dir_, video_mask_).write(picture_dir_ + "/mosaic.bmp")) {
+    mosaic_written_ = true;
+  }
   mosaic_due_ = false;
   last_mosaic_ = Clock::now();
 }

@@ -42,9 +42,11 @@ class DataSetPlayer {
 
   // Sets up the decoder and, with an audio channel, the sound output in playback mode
   // (before the index is read, so that the index counts the channel's sound), opens the
-  // stream file with its frame index and completes the index. Returns true on success;
-  // on failure takes down what it set up, stores the reason in *error and returns false.
-  bool open(const PlayerSetup& setup, std::string* error);
+  // stream file with its frame index and completes the index, calling the chore (may be
+  // empty) between the index slices. Returns true on success; on failure, or when the
+  // chore ends the index build, takes down what it set up, stores the reason in *error
+  // and returns false.
+  bool open(const PlayerSetup& setup, const Chore& chore, std::string* error);
   // Writes the last pictures (and the mosaic), closes the data set, stops the sound output
   // and takes the decoder down. Does nothing when nothing is open.
   void close();
