@@ -245,6 +245,40 @@ TEST_F(PlayCommandTest, WithoutATerminal_PlaysToTheEndAndStops) {
   expect_picture("out/0.bmp", 0, -1);
 }
 
+TEST_F(PlayCommandTest, KeysInATerminal_StopStepAndQuit_AndTheTerminalIsRestored) {
+  // script(1) gives the program a terminal of its own and passes the keys on: space after
+  // two seconds of play, then the right arrow, then q; stty shows the settings after it.
+  const std::string command =
+      "(sleep 2; printf ' '; sleep 1; printf '\\033[C'; sleep 1; printf q; sleep 2) | "
+      "VIRAZAV_AUDIO=none timeout 120 script -qec \"" +
+      std::string(VIRAZAV_CLI_PATH) +
+      " play rec.mpg --out out --for 30; echo exit=\\$?; stty -a\" /dev/null";
+  const auto start = std::chrono::steady_clock::now();
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  EXPECT_NE(out.find("keys: space play/stop"), std::string::npos) << out;
+  EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+  // Space stopped the play; q ended it long before the time limit.
+  EXPECT_NE(out.find("\rstop "), std::string::npos) << out;
+  EXPECT_LT(seconds, 20);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex(R"((\d+) pictures of channels 0 shown)")))
+      << out;
+  EXPECT_GE(std::stoi(m[1]), 3);
+  // Line editing and echo are back on.
+  EXPECT_TRUE(std::regex_search(out, std::regex(R"(\sicanon\s)"))) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex(R"(\secho\s)"))) << out;
+  EXPECT_FALSE(std::regex_search(out, std::regex(R"(\s-(icanon|echo)\s)"))) << out;
+}
+
 TEST_F(PlayCommandTest, AScriptCutShortByTheTimeLimit_ExitsOneAfterItsLine) {
   const CliRun run =
       run_cli({"play", "rec.mpg", "--out", "out", "--for", "1", "--script", "play 20s; stop"});
