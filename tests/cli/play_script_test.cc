@@ -165,16 +165,24 @@ TEST(PlayScript, Errors_NameTheStepAndWhatIsWrong) {
 TEST(PlayKeys, SingleKeys_MapToTheirActions) {
   std::string pending;
   const std::vector<Key> keys = decode_keys(" bBrRfFqQaA07x\n", &pending);
-  const KeyAction want[] = {KeyAction::kToggle,   KeyAction::kBack,     KeyAction::kBack,
-                            KeyAction::kFastBack, KeyAction::kFastBack, KeyAction::kFast,
-                            KeyAction::kFast,     KeyAction::kQuit,     KeyAction::kQuit,
-                            KeyAction::kChannel,  KeyAction::kChannel,  KeyAction::kChannel,
-                            KeyAction::kChannel};
+  const Key want[] = {{KeyAction::kToggle, 0},
+                      {KeyAction::kMode, kModeBack},
+                      {KeyAction::kMode, kModeBack},
+                      {KeyAction::kMode, kModeFastBack},
+                      {KeyAction::kMode, kModeFastBack},
+                      {KeyAction::kMode, kModeFast},
+                      {KeyAction::kMode, kModeFast},
+                      {KeyAction::kQuit, 0},
+                      {KeyAction::kQuit, 0},
+                      {KeyAction::kChannel, kAllChannels},
+                      {KeyAction::kChannel, kAllChannels},
+                      {KeyAction::kChannel, 0},
+                      {KeyAction::kChannel, 7}};
   ASSERT_EQ(keys.size(), std::size(want));
-  for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(keys[i].action, want[i]) << i;
-  EXPECT_EQ(keys[9].channel, kAllChannels);
-  EXPECT_EQ(keys[11].channel, 0);
-  EXPECT_EQ(keys[12].channel, 7);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(keys[i].action, want[i].action) << i;
+    EXPECT_EQ(keys[i].value, want[i].value) << i;
+  }
   EXPECT_TRUE(pending.empty());
 }
 
@@ -185,10 +193,11 @@ TEST(PlayKeys, Arrows_InBothCursorModes_OtherSequencesPassedOver) {
   const std::vector<Key> keys =
       decode_keys("\x1b[C\x1b[D\x1bOC\x1bOD\x1b[1;5C\x1b[15~\x1bq", &pending);
   ASSERT_EQ(keys.size(), 5u);
-  EXPECT_EQ(keys[0].action, KeyAction::kStepForward);
-  EXPECT_EQ(keys[1].action, KeyAction::kStepBack);
-  EXPECT_EQ(keys[2].action, KeyAction::kStepForward);
-  EXPECT_EQ(keys[3].action, KeyAction::kStepBack);
+  const int modes[] = {kModeStep, kModeStepBack, kModeStep, kModeStepBack};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(keys[i].action, KeyAction::kMode) << i;
+    EXPECT_EQ(keys[i].value, modes[i]) << i;
+  }
   EXPECT_EQ(keys[4].action, KeyAction::kQuit);
   EXPECT_TRUE(pending.empty());
 }
@@ -201,8 +210,8 @@ TEST(PlayKeys, AnEscapeSequenceSplitOverReads_IsKeptUntilItIsWhole) {
   EXPECT_EQ(pending, "\x1b[");
   const std::vector<Key> keys = decode_keys("Df", &pending);
   ASSERT_EQ(keys.size(), 2u);
-  EXPECT_EQ(keys[0].action, KeyAction::kStepBack);
-  EXPECT_EQ(keys[1].action, KeyAction::kFast);
+  EXPECT_EQ(keys[0].value, kModeStepBack);
+  EXPECT_EQ(keys[1].value, kModeFast);
   EXPECT_TRUE(pending.empty());
 }
 

@@ -28,8 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kFirstVideoChannel = -2;  // --channel not given
-constexpr int kModePlay = 0;
-constexpr int kModeStop = 1;
 constexpr auto kStatusGap = std::chrono::milliseconds(200);
 constexpr double kWavBytesPerSecond = 16000.0;
 constexpr uintmax_t kWavHeaderBytes = 44;
@@ -146,25 +144,13 @@ bool apply_keys(DataSetPlayer& player, RawKeyboard& keyboard, std::string* pendi
       case KeyAction::kToggle:
         player.set_mode(player.mode() == kModePlay ? kModeStop : kModePlay);
         break;
-      case KeyAction::kStepBack:
-        player.set_mode(step_play_mode(StepKind::kStepBack));
-        break;
-      case KeyAction::kStepForward:
-        player.set_mode(step_play_mode(StepKind::kStep));
-        break;
-      case KeyAction::kBack:
-        player.set_mode(step_play_mode(StepKind::kBack));
-        break;
-      case KeyAction::kFastBack:
-        player.set_mode(step_play_mode(StepKind::kFastBack));
-        break;
-      case KeyAction::kFast:
-        player.set_mode(step_play_mode(StepKind::kFast));
+      case KeyAction::kMode:
+        player.set_mode(key.value);
         break;
       case KeyAction::kChannel:
         // A channel without video would show nothing; the key is passed over.
-        if (key.channel == kAllChannels || (player.video_mask() & (1u << key.channel)) != 0) {
-          player.set_view(key.channel);
+        if (key.value == kAllChannels || (player.video_mask() & (1u << key.value)) != 0) {
+          player.set_view(key.value);
         }
         break;
       case KeyAction::kQuit:

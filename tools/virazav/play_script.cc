@@ -2,6 +2,7 @@
 
 #include "play_script.h"
 
+#include <cctype>
 #include <cstddef>
 
 #include "options.h"
@@ -14,6 +15,18 @@ constexpr int64_t kMaxDurationMs = 86400 * 1000;
 constexpr int kMaxFractionDigits = 3;
 constexpr size_t kMaxIntegerDigits = 9;  // keeps the scaled value far from overflow
 constexpr char kEscape = '\x1b';
+
+struct LetterKey {
+  char letter;  // lower case; the upper-case letter means the same
+  KeyAction action;
+  int value;
+};
+
+constexpr LetterKey kLetterKeys[] = {
+    {' ', KeyAction::kToggle, 0},       {'a', KeyAction::kChannel, kAllChannels},
+    {'b', KeyAction::kMode, kModeBack}, {'r', KeyAction::kMode, kModeFastBack},
+    {'f', KeyAction::kMode, kModeFast}, {'q', KeyAction::kQuit, 0},
+};
 
 // Parses a decimal number with at most `decimals` digits after a point into
 // units of 10^-decimals ("12.5" with 1 decimal gives 125). No sign, no
@@ -197,19 +210,19 @@ bool parse_script(std::string_view text, std::vector<ScriptStep>* out, std::stri
 int step_play_mode(StepKind kind) {
   switch (kind) {
     case StepKind::kPlay:
-      return 0;
+      return kModePlay;
     case StepKind::kStop:
-      return 1;
+      return kModeStop;
     case StepKind::kBack:
-      return 3;
+      return kModeBack;
     case StepKind::kFastBack:
-      return 4;
+      return kModeFastBack;
     case StepKind::kStepBack:
-      return 5;
+      return kModeStepBack;
     case StepKind::kStep:
-      return 6;
+      return kModeStep;
     case StepKind::kFast:
-      return 7;
+      return kModeFast;
     default:
       return -1;
   }
@@ -239,8 +252,8 @@ std::vector<Key> decode_keys(std::string_view bytes, std::string* pending) {
         *pending = input.substr(i);
         break;
       }
-      if (end == i + 2 && input[end] == 'C') keys.push_back({KeyAction::kStepForward});
-      if (end == i + 2 && input[end] == 'D') keys.push_back({KeyAction::kStepBack});
+      if (end == i + 2 && input[end] == 'C') keys.push_back({KeyAction::kMode, kModeStep});
+      if (end == i + 2 && input[end] == 'D') keys.push_back({KeyAction::kMode, kModeStepBack});
       i = end;
       continue;
     }
@@ -248,32 +261,9 @@ std::vector<Key> decode_keys(std::string_view bytes, std::string* pending) {
       keys.push_back({KeyAction::kChannel, c - '0'});
       continue;
     }
-    switch (c) {
-      case ' ':
-        keys.push_back({KeyAction::kToggle});
-        break;
-      case 'a':
-      case 'A':
-        keys.push_back({KeyAction::kChannel, kAllChannels});
-        break;
-      case 'b':
-      case 'B':
-        keys.push_back({KeyAction::kBack});
-        break;
-      case 'r':
-      case 'R':
-        keys.push_back({KeyAction::kFastBack});
-        break;
-      case 'f':
-      case 'F':
-        keys.push_back({KeyAction::kFast});
-        break;
-      case 'q':
-      case 'Q':
-        keys.push_back({KeyAction::kQuit});
-        break;
-      default:
-        break;
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const LetterKey& k : kLetterKeys) {
+      if (k.letter == letter) keys.push_back({k.action, k.value});
     }
   }
   return keys;

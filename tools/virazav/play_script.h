@@ -38,6 +38,15 @@ enum class StepKind {
   kWait,      // let the player run as it is
 };
 
+// The play modes of the data set's playback thread that the program sets and reads.
+inline constexpr int kModePlay = 0;
+inline constexpr int kModeStop = 1;
+inline constexpr int kModeBack = 3;
+inline constexpr int kModeFastBack = 4;
+inline constexpr int kModeStepBack = 5;
+inline constexpr int kModeStep = 6;
+inline constexpr int kModeFast = 7;
+
 inline constexpr int kAllChannels = -1;
 inline constexpr int kPositionParts = 1000;  // positions are counted in tenths of a percent
 inline constexpr int kHighestIndexEntry = 575999;
@@ -62,26 +71,20 @@ bool parse_script(std::string_view text, std::vector<ScriptStep>* out, std::stri
 // for 0 and for more than a day.
 bool parse_duration(std::string_view text, int64_t* milliseconds);
 
-// The play mode a mode step asks for (0 play, 1 stop, 3 back, 4 fast back,
-// 5 one key frame back, 6 one key frame forward, 7 fast forward); -1 for the
-// other steps.
+// The play mode a mode step asks for; -1 for the other steps.
 int step_play_mode(StepKind kind);
 
 // What a key pressed in the terminal asks for.
 enum class KeyAction {
-  kToggle,       // space: play, or stop when playing
-  kStepBack,     // left arrow
-  kStepForward,  // right arrow
-  kBack,         // b
-  kFastBack,     // r
-  kFast,         // f
-  kChannel,      // 0..9: that display channel; a: all channels
-  kQuit,         // q
+  kToggle,   // space: play, or stop when playing
+  kMode,     // a play mode: left arrow 5, right arrow 6, b 3, r 4, f 7
+  kChannel,  // 0..9: that display channel; a: all channels
+  kQuit,     // q
 };
 
 struct Key {
   KeyAction action;
-  int channel = 0;  // kChannel: 0..9 or kAllChannels
+  int value = 0;  // kMode: the play mode; kChannel: 0..9 or kAllChannels
 };
 
 // Decodes what the terminal sent: `pending` holds bytes of an escape sequence

@@ -19,7 +19,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kIndexParts = 100;
-constexpr int kModeStop = 1;
 constexpr auto kTick = milliseconds(5);
 constexpr auto kMosaicGap = milliseconds(200);
 // A player that stands at the end of the recording may still show the pictures queued
@@ -36,7 +35,7 @@ const char* const kModeNames[] = {"play",     "stop", "idle", "back",   "fastbac
                                   "stepback", "step", "fast", "ending", "closed"};
 
 bool moves_forward(int mode) {
-  return mode == 0 || mode == 6 || mode == 7;
+  return mode == kModePlay || mode == kModeStep || mode == kModeFast;
 }
 
 // Tells when a moving mode has come to rest by itself: the player fell back to stop, or it
