@@ -48,7 +48,7 @@ constexpr OptionDef kLiveOptions[] = {
 
 constexpr OptionDef kPlayOptions[] = {
     {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
-    {"channel", true, "N|all", "display channel 0..15, or all with a mosaic (default: the first)"},
+    {"channel", true, "N|all", "display channel 0..15, or all with a mosaic (default: lowest)"},
     {"out", true, "DIR", "folder for the pictures <ch>.bmp and mosaic.bmp (default play-out)"},
     {"audio", true, "A", "play audio channel A (0..3) on the audio device"},
     {"wav", true, "FILE", "write the sound to the WAV file FILE (audio channel 0 unless --audio)"},

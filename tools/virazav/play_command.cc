@@ -100,6 +100,10 @@ bool parse_settings(const Invocation& inv, PlaySettings* st, int* status) {
   }
   std::error_code ec;
   if (const std::string* v = a.value("wav")) {
+    if (v->empty()) {
+      *status = usage(inv, "--wav needs a file name");
+      return false;
+    }
     st->wav = fs::absolute(*v, ec).string();
     if (st->setup.audio_channel < 0) st->setup.audio_channel = 0;
   }
