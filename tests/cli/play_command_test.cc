@@ -306,6 +306,7 @@ TEST_F(PlayCommandTest, RefusedCommandLinesAndFiles_GiveTheirExitStatusAndReason
       {{"play", "rec.mpg", "--channel", "16"}, "", 2, "--channel needs"},
       {{"play", "rec.mpg", "--audio", "4"}, "", 2, "--audio needs"},
       {{"play", "rec.mpg", "--for", "0"}, "", 2, "--for needs"},
+      {{"play", "rec.mpg", "--wav", ""}, "", 2, "--wav needs a file name"},
       {{"play", "rec.mpg", "extra"}, "", 2, "too many arguments"},
       {{"play", "control", "1", "--channel", "2"}, "", 2, "--channel belongs to 'play FILE'"},
       {{"play", "text.mpg"}, "", 1, "not a stream file"},
