@@ -21,6 +21,7 @@
 #include "live/live_state.h"
 #include "live/udp_sender.h"
 #include "media/media.h"
+#include "support/bitmap_luma.h"
 #include "support/recorder_fixture.h"
 #include "support/stream_builder.h"
 #include "virazav.h"
@@ -34,26 +35,9 @@ using testing::eventually;
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
 
-// The luma of a bitmap written by kora_udp_rx (24-bit, bottom-up, the bottom 8 rows
-// left out), as a top-down picture of the recorder's size with those rows black.
+// The luma of a bitmap written by kora_udp_rx, as a top-down picture of the recorder's size.
 bool bitmap_luma(const std::string& path, sim::Picture* out) {
-  Bytes f = testing::read_file(path);
-  const int rows = kHeight - 8;
-  if (f.size() != 54 + static_cast<size_t>(kWidth) * rows * 3) return false;
-  out->width = kWidth;
-  out->height = kHeight;
-  out->y.assign(static_cast<size_t>(kWidth) * kHeight, 16);
-  out->u.assign(static_cast<size_t>(kWidth / 2) * (kHeight / 2), 128);
-  out->v = out->u;
-  for (int r = 0; r < rows; ++r) {
-    const uint8_t* row = &f[54 + static_cast<size_t>(rows - 1 - r) * kWidth * 3];
-    for (int x = 0; x < kWidth; ++x) {
-      const double b = row[3 * x], g = row[3 * x + 1], rd = row[3 * x + 2];
-      const double y = 16 + (65.481 * rd + 128.553 * g + 24.966 * b) / 255.0;
-      out->y[static_cast<size_t>(r) * kWidth + x] = static_cast<uint8_t>(std::lround(y));
-    }
-  }
-  return true;
+  return testing::bitmap_luma(path, kWidth, kHeight, out);
 }
 
 // PSNR of the luma over the rows the bitmap holds.

@@ -46,6 +46,17 @@ constexpr OptionDef kLiveOptions[] = {
     {"out", true, "DIR", "folder for the pictures (DIR/img) and the mosaic (default live-out)"},
 };
 
+constexpr OptionDef kPlayOptions[] = {
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"channel", true, "N|all", "display channel 0..15, or all with a mosaic (default: lowest)"},
+    {"out", true, "DIR", "folder for the pictures <ch>.bmp and mosaic.bmp (default play-out)"},
+    {"audio", true, "A", "play audio channel A (0..3) on the audio device"},
+    {"wav", true, "FILE", "write the sound to the WAV file FILE (audio channel 0 unless --audio)"},
+    {"script", true, "STEPS", "play these steps instead of taking keys (see above)"},
+    {"for", true, "SECONDS", "end after SECONDS (default: q, Ctrl-C, or the end)"},
+    {"progress", false, "", "draw the index bar even when standard error is not a terminal"},
+};
+
 constexpr OptionDef kIndexOptions[] = {
     {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
     {"rebuild", false, "", "build the index from the stream file even when .index exists"},
@@ -132,14 +143,42 @@ constexpr Command kCommands[] = {
      {},
      run_hddlist},
     {"play",
+     "play FILE [--channel N|all] [--out DIR] [--audio A | --wav FILE] [--script STEPS]\n"
      "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
-     "drive the recorder's own playback",
-     "control sends playback control N (0 stops on the usual recorders).\n"
+     "play a downloaded stream file, or drive the recorder's own playback",
+     "FILE: plays a stream file that download wrote, with its frame index .index (in the\n"
+     "file's folder or --index-dir; built, with a progress bar, when missing). The\n"
+     "display channel's pictures are written to DIR/<ch>.bmp (--out DIR) as they are\n"
+     "shown; with --channel all every channel's are, and a 4 x 4 mosaic of them to\n"
+     "DIR/mosaic.bmp. --audio plays a sound channel on the device VIRAZAV_AUDIO names,\n"
+     "--wav writes it to a WAV file instead. A status line on standard error shows the\n"
+     "mode, the position (percent of the file and index entry) and the recording's own\n"
+     "time.\n"
+     "In a terminal keys steer the play: space play/stop, left and right arrows one key\n"
+     "frame back and forward, b back, r fast back, f fast forward, 0..9 display channel,\n"
+     "a all channels, q quit. Without a terminal the file plays to its end.\n"
+     "--script STEPS plays a script instead and prints one line per step (mode,\n"
+     "position, time, pictures shown). Steps are separated by ';'; each is a command,\n"
+     "its argument and an optional duration D (2s, 1.5s, 500ms):\n"
+     "  play, stop, back, fastback, fast [D]  set the mode; a moving mode without D\n"
+     "                                        runs until the player stops at an end\n"
+     "  step, stepback [D]                    one key frame forward or back\n"
+     "  pos P% [D], pos #N [D]                move to P percent of the file (one\n"
+     "                                        decimal) or to index entry N\n"
+     "  channel N [D], channel all [D]        choose the display channel\n"
+     "  wait D                                let the player run as it is\n"
+     "e.g. --script \"play 5s; step; back 2s; pos 50%; stop; channel 3; fast 1s\".\n"
+     "Exit status: 0 when pictures were shown and every step was done; 1 when the file\n"
+     "cannot be played, the sound asked for cannot play, a step failed, the script was\n"
+     "cut short (Ctrl-C, --for) or no picture was shown; 2 for a wrong command line or\n"
+     "script.\n"
+     "\n"
+     "control sends playback control N to the recorder (0 stops on the usual recorders).\n"
      "search looks for recordings at the given local date and time (decimal fields).\n"
      "pointer sets the play pointer to A B.\n"
-     "Each prints the recorder's answer.",
-     {},
-     run_play},
+     "Each prints the recorder's answer. A stream file named like one of them is given\n"
+     "as ./control.",
+     kPlayOptions, run_play},
     {"reboot",
      "reboot",
      "reboot the recorder",

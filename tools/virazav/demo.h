@@ -61,6 +61,21 @@ struct TourStep {
   bool required;  // when it fails, the steps after it are skipped
 };
 
+// Sends the library's sound to a WAV file (VIRAZAV_AUDIO=wav:<path>) and keeps its trace
+// lines away (the bitmap writer traces one per picture) for its lifetime; puts both back
+// afterwards.
+class WavScope {
+ public:
+  explicit WavScope(const std::string& wav);
+  ~WavScope();
+  WavScope(const WavScope&) = delete;
+  WavScope& operator=(const WavScope&) = delete;
+
+ private:
+  std::string previous_audio_;
+  bool had_audio_ = false;
+};
+
 // Returns the path relative to the current folder when it lies below it (as a user would
 // type it), else the path as it is.
 std::string shown_path(const std::filesystem::path& path);
@@ -70,6 +85,7 @@ StepResult demo_download(Tour& tour);
 StepResult demo_index(Tour& tour);
 StepResult demo_split(Tour& tour);
 StepResult demo_bitmaps(Tour& tour);
+StepResult demo_play(Tour& tour);
 
 // The live step (demo_live_step.cc), and the port base it receives on: a free pair of UDP
 // ports from 50000 on, or 0.

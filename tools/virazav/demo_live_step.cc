@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "demo.h"
-#include "live_mosaic.h"
+#include "mosaic.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -44,31 +44,21 @@ bool udp_port_free(uint16_t port) {
 // folder) with the sound going to `wav`, and puts everything back afterwards.
 class LiveScope {
  public:
-  LiveScope(const fs::path& dir, const std::string& wav) {
+  LiveScope(const fs::path& dir, const std::string& wav) : sound_(wav) {
     std::error_code ec;
     previous_dir_ = fs::current_path(ec);
     fs::current_path(dir, ec);
     entered_ = !ec;
-    if (const char* v = std::getenv("VIRAZAV_AUDIO")) previous_audio_ = v, had_audio_ = true;
-    setenv("VIRAZAV_AUDIO", ("wav:" + wav).c_str(), 1);
-    virazav_set_trace_handler(discard_trace_line, nullptr);
   }
   ~LiveScope() {
-    virazav_set_trace_handler(nullptr, nullptr);
-    if (had_audio_) {
-      setenv("VIRAZAV_AUDIO", previous_audio_.c_str(), 1);
-    } else {
-      unsetenv("VIRAZAV_AUDIO");
-    }
     std::error_code ec;
     fs::current_path(previous_dir_, ec);
   }
   bool entered() const { return entered_; }
 
  private:
+  WavScope sound_;
   fs::path previous_dir_;
-  std::string previous_audio_;
-  bool had_audio_ = false;
   bool entered_ = false;
 };
 
@@ -122,7 +112,7 @@ StepResult demo_live(Tour& tour) {
     virazav_live_statistics(&stats);
     kora_udp_close();
     decode_deinit();
-    if (rc >= 0) Mosaic(0).write("mosaic.bmp");
+    if (rc >= 0) Mosaic::live(0).write("mosaic.bmp");
   }
   if (rc < 0) return step_failed("live stream", rc);
 

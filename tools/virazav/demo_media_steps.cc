@@ -1,6 +1,6 @@
 // The tour's recorded-data steps: a download from the built-in recorder into a stream
 // file and its frame index, the index read back, the file split into picture data and
-// WAV files, and a few pictures turned into bitmaps.
+// WAV files, a few pictures turned into bitmaps, and a few steps of paced play.
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demo.h"
+#include "play_session.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -19,6 +20,10 @@ namespace {
 
 constexpr int kMaxSteps = 100000;  // a guard only: the recorder ends every download
 constexpr int kBitmaps = 4;
+// Two seconds of paced play with sound, one key frame forward and back, and a jump to
+// the middle of the recording whose key frame a last step shows.
+constexpr char kPlayScript[] = "play 2s; step; stepback; pos 50%; step";
+constexpr int kPlayAudioChannel = 0;
 
 fs::path stream_path(const Tour& tour) {
   return tour.dir / "download" / "recording.mpg";
@@ -28,6 +33,26 @@ fs::path index_dir(const Tour& tour) {
 }
 fs::path split_dir(const Tour& tour) {
   return tour.dir / "split";
+}
+fs::path play_dir(const Tour& tour) {
+  return tour.dir / "play";
+}
+
+// Runs the play script on the open player, one report line each into `lines`. Returns
+// the reason of the first failed step, or an empty text.
+std::string run_play_script(DataSetPlayer& player, std::FILE* lines) {
+  std::vector<ScriptStep> script;
+  std::string failure;
+  if (!parse_script(kPlayScript, &script, &failure)) return "the tour's script: " + failure;
+  for (size_t i = 0; i < script.size(); ++i) {
+    const int before = player.pictures();
+    const StepEnd end = run_script_step(player, script[i], nullptr, &failure);
+    const std::string line =
+        step_line(static_cast<int>(i) + 1, script[i], player, player.pictures() - before);
+    if (lines != nullptr) std::fprintf(lines, "%s\n", line.c_str());
+    if (end != StepEnd::kDone) return "step '" + script[i].text + "': " + failure;
+  }
+  return "";
 }
 
 }  // namespace
@@ -126,6 +151,45 @@ StepResult demo_bitmaps(Tour& tour) {
   tour.wrote(out, "pictures decoded into 24-bit bitmaps");
   return step_ok(std::to_string(written) + " pictures of " + std::to_string(width) + " x " +
                  std::to_string(height) + " decoded -> " + shown_path(out));
+}
+
+StepResult demo_play(Tour& tour) {
+  const fs::path dir = play_dir(tour);
+  const fs::path wav = dir / "play.wav";
+  const fs::path steps = dir / "steps.txt";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  fs::remove(wav, ec);
+  int pictures = 0, view = 0;
+  std::string failure;
+  {
+    WavScope sound(wav.string());
+    DataSetPlayer player;
+    PlayerSetup setup;
+    setup.file = stream_path(tour).string();
+    setup.index_dir = index_dir(tour).string();
+    setup.picture_dir = dir.string();
+    setup.audio_channel = kPlayAudioChannel;
+    if (!player.open(setup, nullptr, &failure)) return step_problem(failure);
+    view = lowest_channel(player.video_mask());
+    player.set_view(view);
+    std::FILE* lines = std::fopen(steps.c_str(), "w");
+    failure = run_play_script(player, lines);
+    if (lines != nullptr) std::fclose(lines);
+    player.close();
+    pictures = player.pictures();
+  }
+  if (!failure.empty()) return step_problem(failure);
+  if (pictures == 0) return step_problem("no picture was shown");
+  const auto sound = fs::file_size(wav, ec);
+  const double seconds = !ec && sound > 44 ? (sound - 44) / 16000.0 : 0.0;
+  tour.wrote(dir, "pictures shown in play, <ch>.bmp");
+  tour.wrote(steps, "the play's steps with position and time");
+  if (seconds > 0) tour.wrote(wav, "sound of the play, audio channel 0");
+  char text[160];
+  std::snprintf(text, sizeof text, "%s: %d pictures of channel %d, %.1f s of sound -> ",
+                kPlayScript, pictures, view, seconds);
+  return step_ok(text + shown_path(dir));
 }
 
 }  // namespace virazav::cli

@@ -406,6 +406,7 @@ constexpr TourStep kSteps[] = {
     {"index", demo_index, false},
     {"split", demo_split, false},
     {"bitmaps", demo_bitmaps, false},
+    {"play", demo_play, false},
     {"live", demo_live, false},
     {"unconnect", unconnect, false},
     {"reboot", reboot, false},
@@ -421,6 +422,21 @@ std::string shown_path(const fs::path& path) {
   fs::path rel = path.lexically_proximate(cwd);
   if (rel.empty() || rel.native().starts_with("..")) return path.string();
   return rel.string();
+}
+
+WavScope::WavScope(const std::string& wav) {
+  if (const char* v = std::getenv("VIRAZAV_AUDIO")) previous_audio_ = v, had_audio_ = true;
+  setenv("VIRAZAV_AUDIO", ("wav:" + wav).c_str(), 1);
+  virazav_set_trace_handler(discard_trace_line, nullptr);
+}
+
+WavScope::~WavScope() {
+  virazav_set_trace_handler(nullptr, nullptr);
+  if (had_audio_) {
+    setenv("VIRAZAV_AUDIO", previous_audio_.c_str(), 1);
+  } else {
+    unsetenv("VIRAZAV_AUDIO");
+  }
 }
 
 StepResult step_ok(std::string text) {

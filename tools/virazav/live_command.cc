@@ -4,10 +4,7 @@
 // shows a status line of what arrived and what was lost. It ends on Ctrl-C or after
 // --for seconds and always stops the stream and closes the session.
 
-#include <signal.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +14,11 @@
 #include <vector>
 
 #include "commands.h"
-#include "live_mosaic.h"
+#include "mosaic.h"
 #include "progress.h"
 #include "report.h"
 #include "session.h"
+#include "terminal.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -28,12 +26,6 @@ namespace virazav::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void on_interrupt(int) {
-  g_interrupted.store(true);
-}
 
 // Parses "all" or a comma-separated list of channels 0..15 into a mask.
 bool parse_channel_list(const std::string& text, uint32_t* mask) {
@@ -174,20 +166,14 @@ int watch(Session& session, const GlobalOptions& global, const LiveSettings& st)
     wave_play_ctrl(st.ring + 1);
   }
 
-  struct sigaction sa {};
-  sa.sa_handler = on_interrupt;
-  sigemptyset(&sa.sa_mask);
-  struct sigaction old_int {
-  }, old_term{};
-  sigaction(SIGINT, &sa, &old_int);
-  sigaction(SIGTERM, &sa, &old_term);
-
   StatusLine status(stderr_is_terminal());
-  Mosaic mosaic(st.set);
+  Mosaic mosaic = Mosaic::live(st.set);
   std::vector<int> taken(16, 0);
   const auto start = std::chrono::steady_clock::now();
   auto last_mosaic = start;
-  while (!g_interrupted.load()) {
+  // Ctrl-C ends the watch; the stream is stopped and the session closed all the same.
+  InterruptCatcher interrupt;
+  while (!interrupt.interrupted()) {
     const auto now = std::chrono::steady_clock::now();
     if (st.seconds > 0 && std::chrono::duration<double>(now - start).count() >= st.seconds) break;
     for (int ch = 0; ch < 16; ++ch) {
@@ -202,8 +188,6 @@ int watch(Session& session, const GlobalOptions& global, const LiveSettings& st)
     status.tick();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  sigaction(SIGINT, &old_int, nullptr);
-  sigaction(SIGTERM, &old_term, nullptr);
 
   // Always stop the stream and close, whatever ended the watch.
   const int down = kora_udp_count(slot, 1, 0, 0);

@@ -69,6 +69,13 @@ bool summarise_index(const std::string& path, IndexSummary* out, std::string* er
   return true;
 }
 
+std::string folder_of(const std::string& path) {
+  std::filesystem::path p(path);
+  return p.has_parent_path() ? p.parent_path().string() : std::string(".");
+}
+
+}  // namespace
+
 std::string channel_list(unsigned mask) {
   std::string s;
   for (int ch = 0; ch < 16; ++ch) {
@@ -77,12 +84,24 @@ std::string channel_list(unsigned mask) {
   return s.empty() ? "none" : s;
 }
 
-std::string folder_of(const std::string& path) {
-  std::filesystem::path p(path);
-  return p.has_parent_path() ? p.parent_path().string() : std::string(".");
+bool complete_frame_index(const std::string& index_dir, int parts, bool draw,
+                          const std::function<bool()>& keep_going) {
+  ProgressBar bar("index", draw);
+  int done = Mpeg4DLdata_frame_index(index_dir.c_str(), 0) ? parts : 0;
+  while (done < parts) {
+    if (keep_going && !keep_going()) {
+      bar.finish();
+      return false;
+    }
+    int r = Mpeg4DLdata_frame_index(index_dir.c_str(), parts);
+    // No file open (or no progress on the first slice): the build cannot go on.
+    if (r <= 0) break;
+    done = r;
+    ProgressBar::on_progress(done, parts, &bar);
+  }
+  bar.finish();
+  return true;
 }
-
-}  // namespace
 
 int run_index(const Invocation& inv) {
   int status = 0;
@@ -101,15 +120,7 @@ int run_index(const Invocation& inv) {
   if (size == 0)
     return report_problem("index " + file, "not a stream file, or it cannot be opened");
 
-  ProgressBar bar("index", inv.args.has("progress") || stderr_is_terminal());
-  int done = Mpeg4DLdata_frame_index(dir.c_str(), 0) ? kIndexParts : 0;
-  while (done < kIndexParts) {
-    int r = Mpeg4DLdata_frame_index(dir.c_str(), kIndexParts);
-    if (r <= 0 && done > 0) break;
-    done = r;
-    ProgressBar::on_progress(done, kIndexParts, &bar);
-  }
-  bar.finish();
+  complete_frame_index(dir, kIndexParts, inv.args.has("progress") || stderr_is_terminal());
   unsigned video = 0, audio = 0;
   Mpeg4DLdata_get_enable_ch(&video, &audio, dir.c_str(), kIndexParts);
   Mpeg4DLdata_fileclose();

@@ -150,8 +150,16 @@ int run_hddlist(const Invocation& inv) {
 int run_play(const Invocation& inv) {
   const auto& pos = inv.args.positional;
   int status = kExitOk;
-  if (pos.empty())
-    return usage(inv, "say 'play control N', 'play search ...' or 'play pointer A B'");
+  if (pos.empty()) {
+    return usage(inv, "say 'play FILE', 'play control N', 'play search ...' or 'play pointer A B'");
+  }
+  if (pos[0] != "control" && pos[0] != "search" && pos[0] != "pointer") return run_file_play(inv);
+  for (const OptionDef& o : inv.command.options) {
+    if (inv.args.has(o.name)) {
+      return usage(
+          inv, "--" + std::string(o.name) + " belongs to 'play FILE', not 'play " + pos[0] + "'");
+    }
+  }
   std::vector<uint32_t> v;
   if (pos[0] == "control") {
     if (!parse_fields(inv, 1, {"N"}, &v, &status)) return status;

@@ -1,6 +1,6 @@
-// The live mosaic: sixteen 24-bit bitmaps tiled into one.
+// The mosaic: sixteen 24-bit bitmaps tiled into one.
 
-#include "live_mosaic.h"
+#include "mosaic.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -52,13 +52,31 @@ bool read_bitmap(const std::string& path, Bitmap* out) {
 
 }  // namespace
 
+Mosaic Mosaic::live(int set) {
+  Mosaic m;
+  for (int ch = 0; ch < 16; ++ch) {
+    char name[40];
+    std::snprintf(name, sizeof name, "img/serv%d%02d.jpg", set, ch);
+    m.tiles_[static_cast<size_t>(ch)] = name;
+  }
+  return m;
+}
+
+Mosaic Mosaic::channels(const std::string& folder, unsigned mask) {
+  Mosaic m;
+  for (int ch = 0; ch < 16; ++ch) {
+    if (mask & (1u << ch))
+      m.tiles_[static_cast<size_t>(ch)] = folder + "/" + std::to_string(ch) + ".bmp";
+  }
+  return m;
+}
+
 bool Mosaic::write(const std::string& path) const {
   Bitmap tiles[16];
   int tw = 0, th = 0;
   for (int ch = 0; ch < 16; ++ch) {
-    char name[40];
-    std::snprintf(name, sizeof name, "img/serv%d%02d.jpg", set_, ch);
-    if (read_bitmap(name, &tiles[ch]) && tw == 0) {
+    const std::string& tile = tiles_[static_cast<size_t>(ch)];
+    if (!tile.empty() && read_bitmap(tile, &tiles[ch]) && tw == 0) {
       tw = tiles[ch].width;
       th = tiles[ch].height;
     }
