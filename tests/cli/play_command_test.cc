@@ -167,6 +167,26 @@ TEST_F(PlayCommandTest, StepFromTheFirstEntry_WritesTheFirstKeyFrameOfTheChannel
   }
 }
 
+TEST_F(PlayCommandTest, TraceLines_GoToStandardErrorWithVerboseAndNowhereWithout) {
+  // Writing a picture traces its size (the bitmap has 8 rows fewer than the picture);
+  // the results on standard output never carry it.
+  const std::string size_line =
+      "width=" + std::to_string(kWidth) + " height=" + std::to_string(kHeight - 8) + "\n";
+  const CliRun quiet =
+      run_cli({"play", "rec.mpg", "--out", "out", "--script", "pos #0; step; step"});
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out.find("width="), std::string::npos) << quiet.out;
+  EXPECT_EQ(quiet.err.find("width="), std::string::npos) << quiet.err;
+  ASSERT_EQ(step_lines(quiet.out).size(), 3u) << quiet.out;
+
+  const CliRun verbose =
+      run_cli({"--verbose", "play", "rec.mpg", "--out", "out", "--script", "pos #0; step; step"});
+  ASSERT_EQ(verbose.status, 0) << verbose.err;
+  EXPECT_EQ(verbose.out.find("width="), std::string::npos) << verbose.out;
+  EXPECT_NE(verbose.err.find(size_line), std::string::npos) << verbose.err;
+  EXPECT_EQ(step_lines(verbose.out).size(), 3u) << verbose.out;
+}
+
 TEST_F(PlayCommandTest, Script_PrintsEachStepWithPositionTimeAndPicturesAndPlaysTheSound) {
   const CliRun run = run_cli({"play", "rec.mpg", "--out", "out", "--wav", "play.wav", "--script",
                               "play 2s; step; stepback; pos 50%; stop; channel 1; fast 1s; "

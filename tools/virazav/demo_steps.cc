@@ -427,11 +427,9 @@ std::string shown_path(const fs::path& path) {
 WavScope::WavScope(const std::string& wav) {
   if (const char* v = std::getenv("VIRAZAV_AUDIO")) previous_audio_ = v, had_audio_ = true;
   setenv("VIRAZAV_AUDIO", ("wav:" + wav).c_str(), 1);
-  virazav_set_trace_handler(discard_trace_line, nullptr);
 }
 
 WavScope::~WavScope() {
-  virazav_set_trace_handler(nullptr, nullptr);
   if (had_audio_) {
     setenv("VIRAZAV_AUDIO", previous_audio_.c_str(), 1);
   } else {

@@ -279,14 +279,10 @@ int run_live(const Invocation& inv) {
   if (ec) return report_problem("change to " + st.out.string(), ec.message());
   if (!st.wav.empty()) setenv("VIRAZAV_AUDIO", ("wav:" + st.wav).c_str(), 1);
 
-  // The bitmap writer traces one line per picture written; at tens of pictures a second
-  // they would bury the status line and the results.
-  virazav_set_trace_handler(discard_trace_line, nullptr);
   const int init = decode_init();
   if (init != 0) return report_failure("decoder set-up", init < 0 ? init : VIRAZAV_ERR_NO_MEMORY);
   status = run_connected(inv.global, [&](Session& s) { return watch(s, inv.global, st); });
   decode_deinit();
-  virazav_set_trace_handler(nullptr, nullptr);
   return status;
 }
 

@@ -114,6 +114,7 @@ int run_program(const std::vector<std::string>& words) {
   if (version) return report_usage(command->name, "--version takes no command");
   GlobalOptions global;
   if (!read_global_options(args, &global, &error)) return report_usage(command->name, error);
+  route_trace_lines(global.verbose);
   Invocation inv{global, args, *command};
   return command->run(inv);
 }

@@ -14,6 +14,9 @@ constexpr OptionDef kGlobalOptionDefs[] = {
     {"slot", true, "N", "connection slot 0..15; the login port is 5001 + 2*N (default 0)"},
     {"log-drive", true, "L",
      "keep the diagnostic log on drive L (C..F); its folder is $VIRAZAV_DRIVE_<L>"},
+    {"verbose", false, "",
+     "show the library's trace lines (picture sizes, disk geometry, search and skip steps) "
+     "on standard error"},
 };
 
 const OptionDef* find_def(std::span<const OptionDef> defs, std::string_view name) {
@@ -134,6 +137,7 @@ bool read_global_options(const Arguments& args, GlobalOptions* out, std::string*
     }
     out->log_drive = letter;
   }
+  out->verbose = args.has("verbose");
   return true;
 }
 

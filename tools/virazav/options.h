@@ -54,7 +54,8 @@ struct GlobalOptions {
   std::string password;
   int slot = 0;
   bool address_given = false;
-  char log_drive = 0;  // 'C'..'F', or 0 when no log was asked for
+  char log_drive = 0;    // 'C'..'F', or 0 when no log was asked for
+  bool verbose = false;  // the library's trace lines to standard error
 };
 
 // Reads the global options out of parsed arguments. On success fills *out and returns

@@ -131,16 +131,6 @@ bool parse_settings(const Invocation& inv, PlaySettings* st, int* status) {
   return true;
 }
 
-// Keeps the library's trace lines away for its lifetime: the bitmap writer traces one
-// line per picture, which would bury the report lines.
-class QuietTraces {
- public:
-  QuietTraces() { virazav_set_trace_handler(discard_trace_line, nullptr); }
-  ~QuietTraces() { virazav_set_trace_handler(nullptr, nullptr); }
-  QuietTraces(const QuietTraces&) = delete;
-  QuietTraces& operator=(const QuietTraces&) = delete;
-};
-
 // Applies the keys typed since the last call. Returns false once q was pressed.
 bool apply_keys(DataSetPlayer& player, RawKeyboard& keyboard, std::string* pending) {
   for (const Key& key : decode_keys(keyboard.read_available(), pending)) {
@@ -237,7 +227,6 @@ int run_file_play(const Invocation& inv) {
     fs::remove(st.wav, ec);
     setenv("VIRAZAV_AUDIO", ("wav:" + st.wav).c_str(), 1);
   }
-  QuietTraces quiet;
   // Ctrl-C ends the play (or the index build) in order; the player closes the data set,
   // the sound and the decoder on every return.
   InterruptCatcher interrupt;

@@ -113,6 +113,18 @@ bool read_file(const std::string& path, std::string* out, std::string* error) {
   return true;
 }
 
+namespace {
+
 void discard_trace_line(const char*, void*) {}
+
+void trace_line_to_stderr(const char* line, void*) {
+  std::fputs(line, stderr);
+}
+
+}  // namespace
+
+void route_trace_lines(bool verbose) {
+  virazav_set_trace_handler(verbose ? trace_line_to_stderr : discard_trace_line, nullptr);
+}
 
 }  // namespace virazav::cli

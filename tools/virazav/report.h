@@ -39,9 +39,9 @@ std::string human_bytes(double bytes);
 // Writes size bytes to the file, replacing it. On failure stores the system's reason in
 // *error and returns false.
 bool write_file(const std::string& path, const void* data, size_t size, std::string* error);
-// A trace handler (virazav_set_trace_handler) that drops the library's trace lines, for
-// commands whose pictures would otherwise trace a line each.
-void discard_trace_line(const char* line, void* user);
+// Routes the library's trace lines: to standard error when verbose, else nowhere. They
+// never reach standard output, which carries the program's results.
+void route_trace_lines(bool verbose);
 
 // Reads a whole file. On failure stores the reason in *error and returns false.
 bool read_file(const std::string& path, std::string* out, std::string* error);
