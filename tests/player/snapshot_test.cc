@@ -2,6 +2,8 @@
 // cut of every layout into the channel stores and the bitmap files, byte for
 // byte (headers, rows, padding), the snapshot mode, channels outside 1..4, and
 // the thin calls that pass their arguments and results through unchanged.
+#include "player/snapshot.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "player/play_mode.h"
-#include "player/snapshot.h"
 #include "test_player.h"
 #include "virazav.h"
 
@@ -80,7 +81,8 @@ std::vector<uint8_t> cut(int seed, int row0, int col0, int rows, int row_bytes) 
 // The composite's first n bytes in order.
 std::vector<uint8_t> leading(int seed, size_t n) {
   std::vector<uint8_t> v;
-  for (size_t k = 0; k < n; ++k) v.push_back(pattern_byte(seed, static_cast<int>(k / 2112), k % 2112));
+  for (size_t k = 0; k < n; ++k)
+    v.push_back(pattern_byte(seed, static_cast<int>(k / 2112), k % 2112));
   return v;
 }
 
@@ -239,7 +241,11 @@ TEST_F(SnapshotTest, ChannelsOutsideTheStoresAreNeitherCopiedNorWritten) {
     int layout, first, second;
     std::vector<std::string> files;
   } rows[] = {
-      {"two pictures, second 0: nothing copied, first written from its store", 2, 4, 0, {"bmp4.bmp"}},
+      {"two pictures, second 0: nothing copied, first written from its store",
+       2,
+       4,
+       0,
+       {"bmp4.bmp"}},
       {"two pictures, second 5", 2, 1, 5, {"bmp1.bmp"}},
       {"two pictures, first -1, second 9", 2, -1, 9, {}},
       {"single, first 0", 1, 0, 2, {}},
@@ -261,9 +267,9 @@ TEST_F(SnapshotTest, ChannelsOutsideTheStoresAreNeitherCopiedNorWritten) {
           << r.name << ": store " << c << " changed";
     EXPECT_EQ(files(), r.files) << r.name;
     if (!r.files.empty()) {
-      EXPECT_TRUE(bitmap_rows(r.files[0], 704, 240) ==
-                  std::vector<uint8_t>(before[r.first - 1].begin(),
-                                       before[r.first - 1].begin() + 506880))
+      EXPECT_TRUE(
+          bitmap_rows(r.files[0], 704, 240) ==
+          std::vector<uint8_t>(before[r.first - 1].begin(), before[r.first - 1].begin() + 506880))
           << r.name;
     }
     remove_bitmaps();
@@ -274,7 +280,8 @@ TEST_F(SnapshotTest, ChannelsOutsideTheStoresAreNeitherCopiedNorWritten) {
   player_.second = 4;
   ASSERT_EQ(make_bmp_one(nullptr, nullptr, nullptr, nullptr), 0);
   EXPECT_TRUE(store_bytes(4, 506880) == cut(5, 0, 0, 240, 2112));
-  for (int c = 1; c <= 3; ++c) EXPECT_TRUE(store_bytes(c, player::kChannelStoreBytes) == before[c - 1]);
+  for (int c = 1; c <= 3; ++c)
+    EXPECT_TRUE(store_bytes(c, player::kChannelStoreBytes) == before[c - 1]);
   EXPECT_EQ(files(), (std::vector<std::string>{"bmp4.bmp"}));
   EXPECT_EQ(player::channel_store(0), nullptr);
   EXPECT_EQ(player::channel_store(5), nullptr);
@@ -304,7 +311,8 @@ TEST_F(SnapshotTest, BitmapRowsArePaddedToFourBytes) {
   EXPECT_TRUE(bitmap_rows("short.bmp", 350, 3) == want);
   // 1 pixel: 3 bytes padded to 4.
   ASSERT_EQ(player::write_snapshot_bmp(source.data(), 8, "w1.bmp", 1, 2), 0);
-  EXPECT_TRUE(bitmap_rows("w1.bmp", 1, 2) == std::vector<uint8_t>(source.begin(), source.begin() + 8));
+  EXPECT_TRUE(bitmap_rows("w1.bmp", 1, 2) ==
+              std::vector<uint8_t>(source.begin(), source.begin() + 8));
   EXPECT_EQ(player::write_snapshot_bmp(source.data(), 8, "x.bmp", 0, 2), -1);
   EXPECT_EQ(player::write_snapshot_bmp(source.data(), 8, dir_ + "/missing/x.bmp", 1, 2), -1);
 }

@@ -20,9 +20,9 @@ PlayerCall make_call(PlayerOp op, int a = 0, int b = 0, int c = 0, int d = 0) {
 }  // namespace
 
 RecordingPlayer::RecordingPlayer() {
-  table_ = player::PlayerLibrary{open,           add_ring,   sound_change, stop_play_thread,
-                                 err_flag_status, err_flag_reset, set_init_again, get_ch_bmp,
-                                 get_bmpdata,    no_audio_mode_set, set_viewer_mode};
+  table_ = player::PlayerLibrary{
+      open,           add_ring,   sound_change, stop_play_thread,  err_flag_status, err_flag_reset,
+      set_init_again, get_ch_bmp, get_bmpdata,  no_audio_mode_set, set_viewer_mode};
   g_player = this;
   player::set_player_library(&table_);
 }

@@ -30,7 +30,8 @@ enum class PlayerOp {
 
 struct PlayerCall {
   PlayerOp op = PlayerOp::kOpen;
-  int a = 0, b = 0, c = 0, d = 0;  // the int arguments in order (add_ring: ring, length, special, speed)
+  int a = 0, b = 0, c = 0,
+      d = 0;  // the int arguments in order (add_ring: ring, length, special, speed)
   const void* pointer = nullptr;   // the pointer argument (get_ch_bmp buffer, get_bmpdata pass)
   const void* pointer2 = nullptr;  // get_ch_bmp: width; get_bmpdata: pixels
   std::vector<uint8_t> data;       // add_ring: the block's bytes
