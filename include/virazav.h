@@ -1065,10 +1065,10 @@ VIRAZAV_API int VIRAZAV_CALL hdd_one_back(void) VIRAZAV_NOEXCEPT;
  * playback (5 ms); opens both files and starts the file feeder in mode 0 with
  * a 2 MiB block buffer.  The feeder reads records 0 and 1; a short record 0
  * ends it at once; with more than one record it keeps records 0 and the final
- * one as the range (file_read_start_end_sec), with a single record the range of
- * the previous file stays.  Modes: 1 offers chunk after chunk (special 0, code
- * 0); 2 the same with special 1 and the speed as code (every chunk, whatever
- * the speed); 3 the chunks before the current one, backwards (special 1, the
+ * one as the range (file_read_start_end_sec, read before playfile returns);
+ * with a single record the range of the previous file stays.  Modes: 1 offers
+ * chunk after chunk (special 0, code 0); 2 the same with special 1 and the
+ * speed as code (every chunk, whatever the speed); 3 the chunks before the current one, backwards (special 1, the
  * speed); 4 one chunk forwards and 5 one chunk backwards (special 1, code 0),
  * then mode 0.  After the last chunk the mode goes to 0 and the position stays
  * at the last chunk (play again offers it again); back play that reaches the

@@ -200,8 +200,8 @@ bool finish_pending(uint8_t* buffer, int32_t last_mode, Pending* pending) {
   return true;
 }
 
-// Reads the first entries when the feeder starts. A short first entry ends the
-// feeder at once; with a single entry the first and last entries of an earlier
+// Reads the first entries when the feeder starts. A short first entry asks the
+// feeder to end at once; with a single entry the first and last entries of an earlier
 // file stay.
 void start_entries() {
   std::lock_guard<std::mutex> hold(g_file.files);
@@ -226,8 +226,6 @@ void start_entries() {
 void file_feeder_thread(int) {
   platform::Buffer buffer = std::move(g_file.buffer);
   uint8_t* block = buffer.data();
-  g_file.blocked.store(0);
-  start_entries();
   int32_t last_mode = kModeStop;
   Pending pending;
   uint32_t stop_seen = 0;
@@ -340,12 +338,17 @@ int playfile(const char* data_path, const char* index_path) {
     g_file.data_size = size > 0 ? size : 0;
   }
   g_file.buffer = std::move(buffer);
+  g_file.blocked.store(0);
   g_file.running.store(1);
+  // The feeder's first reads happen here, so that the range of the file is
+  // known when playfile returns; a short first entry lets it end at once.
+  start_entries();
   if (!platform::start_detached_thread(file_feeder_thread, 0)) {
     std::lock_guard<std::mutex> files(g_file.files);
     g_file.data.close();
     g_file.index.close();
     g_file.buffer = platform::Buffer();
+    store_under_playmode(&g_file.stop, 0);
     g_file.running.store(0);
     return kFeederRefused;
   }
