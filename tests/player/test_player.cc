@@ -19,6 +19,12 @@ PlayerCall make_call(PlayerOp op, int a = 0, int b = 0, int c = 0, int d = 0) {
 
 }  // namespace
 
+uint64_t digest_of(const uint8_t* data, size_t length) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (size_t i = 0; i < length; ++i) h = (h ^ data[i]) * 1099511628211ull;
+  return h ^ length;
+}
+
 RecordingPlayer::RecordingPlayer() {
   table_ = player::PlayerLibrary{
       open,           add_ring,   sound_change, stop_play_thread,  err_flag_status, err_flag_reset,
@@ -103,7 +109,10 @@ int RecordingPlayer::open(int a, int b, int c, int d) {
 
 int RecordingPlayer::add_ring(int ring, const uint8_t* data, int length, int special, int speed) {
   PlayerCall call = make_call(PlayerOp::kAddRing, ring, length, special, speed);
-  if (data != nullptr && length > 0) call.data.assign(data, data + length);
+  if (data != nullptr && length > 0) {
+    call.digest = digest_of(data, static_cast<size_t>(length));
+    if (g_player->keep_data) call.data.assign(data, data + length);
+  }
   {
     std::lock_guard<std::mutex> hold(g_player->lock_);
     call.taken = !g_player->refuse_all_ && g_player->refuse_next_ == 0;

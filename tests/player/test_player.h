@@ -34,9 +34,16 @@ struct PlayerCall {
       d = 0;  // the int arguments in order (add_ring: ring, length, special, speed)
   const void* pointer = nullptr;   // the pointer argument (get_ch_bmp buffer, get_bmpdata pass)
   const void* pointer2 = nullptr;  // get_ch_bmp: width; get_bmpdata: pixels
-  std::vector<uint8_t> data;       // add_ring: the block's bytes
+  std::vector<uint8_t> data;       // add_ring: the block's bytes (when the player keeps them)
+  uint64_t digest = 0;             // add_ring: digest_of the block's bytes
   bool taken = false;              // add_ring: the block was taken
 };
+
+// A digest of a block's bytes, for tests that see too many blocks to keep them.
+uint64_t digest_of(const uint8_t* data, size_t length);
+inline uint64_t digest_of(const std::vector<uint8_t>& v) {
+  return digest_of(v.data(), v.size());
+}
 
 class RecordingPlayer {
  public:
@@ -61,6 +68,8 @@ class RecordingPlayer {
   bool wait_taken(size_t n, int timeout_ms = 5000) const;
   bool wait_offers(size_t n, int timeout_ms = 5000) const;
 
+  // Whether add_ring keeps the blocks' bytes (set before any feeder runs).
+  bool keep_data = true;
   // Results of the calls that return one.
   int open_result = 0;
   int err_status = 0;
