@@ -25,22 +25,22 @@ int hdd_read_stop(void) noexcept {
   return player::hdd_read_stop();
 }
 int hdd_play_start(void) noexcept {
-  return player::hdd_play(player::kModePlay, 0);
+  return player::set_play_control(&player::disk_mode_word(), player::kModePlay, 0);
 }
 int hdd_play_stop(void) noexcept {
-  return player::hdd_play(player::kModeStop, 0);
+  return player::set_play_control(&player::disk_mode_word(), player::kModeStop, 0);
 }
 int hdd_play_forward(int speed) noexcept {
-  return player::hdd_play(player::kModeForward, speed);
+  return player::set_play_control(&player::disk_mode_word(), player::kModeForward, speed);
 }
 int hdd_play_back(int speed) noexcept {
-  return player::hdd_play(player::kModeBack, speed);
+  return player::set_play_control(&player::disk_mode_word(), player::kModeBack, speed);
 }
 int hdd_one_play(void) noexcept {
-  return player::hdd_play(player::kModeOneForward, 0);
+  return player::set_play_control(&player::disk_mode_word(), player::kModeOneForward, 0);
 }
 int hdd_one_back(void) noexcept {
-  return player::hdd_play(player::kModeOneBack, 0);
+  return player::set_play_control(&player::disk_mode_word(), player::kModeOneBack, 0);
 }
 
 int playfile(const char* data_path, const char* index_path, int reserved) noexcept {
@@ -51,22 +51,22 @@ int file_read_stop(void) noexcept {
   return player::file_read_stop();
 }
 int file_play_start(void) noexcept {
-  return player::file_play(player::kModePlay, 0);
+  return player::set_play_control(&player::file_mode_word(), player::kModePlay, 0);
 }
 int file_play_stop(void) noexcept {
-  return player::file_play(player::kModeStop, 0);
+  return player::set_play_control(&player::file_mode_word(), player::kModeStop, 0);
 }
 int file_play_forward(int speed) noexcept {
-  return player::file_play(player::kModeForward, speed);
+  return player::set_play_control(&player::file_mode_word(), player::kModeForward, speed);
 }
 int file_play_back(int speed) noexcept {
-  return player::file_play(player::kModeBack, speed);
+  return player::set_play_control(&player::file_mode_word(), player::kModeBack, speed);
 }
 int file_one_play(void) noexcept {
-  return player::file_play(player::kModeOneForward, 0);
+  return player::set_play_control(&player::file_mode_word(), player::kModeOneForward, 0);
 }
 int file_one_back(void) noexcept {
-  return player::file_play(player::kModeOneBack, 0);
+  return player::set_play_control(&player::file_mode_word(), player::kModeOneBack, 0);
 }
 int file_search(int t) noexcept {
   return player::file_search(t);

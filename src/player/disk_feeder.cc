@@ -164,13 +164,4 @@ bool disk_feeder_running() {
   return g_disk.running.load() != 0;
 }
 
-int hdd_play(int32_t mode, int32_t speed) {
-  if (mode == kModeForward || mode == kModeBack) {
-    set_mode_and_speed(&disk_mode_word(), mode, speed);
-  } else {
-    set_disk_mode(mode);
-  }
-  return 0;
-}
-
 }  // namespace virazav::player

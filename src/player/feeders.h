@@ -50,9 +50,6 @@ int hdd_read_start();
 // when it is not running.
 int hdd_read_stop();
 bool disk_feeder_running();
-// The controls: the disk mode (and with forward and back the speed) under
-// "PLAYMODE". Each returns 0.
-int hdd_play(int32_t mode, int32_t speed);
 
 // ---- File feeder ------------------------------------------------------------------------------
 // Ends a running file feeder (waiting at most kFeederStopWaitMs, else
@@ -64,8 +61,6 @@ int playfile(const char* data_path, const char* index_path);
 // kFeederRefused when it is not running.
 int file_read_stop();
 bool file_feeder_running();
-// The file controls, as hdd_play.
-int file_play(int32_t mode, int32_t speed);
 // Places the file feeder at the index entry of time number t (see the header
 // for the proportion). 0, kFileSearchNotRunning, kFileSearchOutside or kFeederBusy.
 int file_search(int32_t t);

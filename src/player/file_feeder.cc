@@ -365,15 +365,6 @@ bool file_feeder_running() {
   return g_file.running.load() != 0;
 }
 
-int file_play(int32_t mode, int32_t speed) {
-  if (mode == kModeForward || mode == kModeBack) {
-    set_mode_and_speed(&file_mode_word(), mode, speed);
-  } else {
-    set_file_mode(mode);
-  }
-  return 0;
-}
-
 int file_search(int32_t t) {
   std::lock_guard<std::mutex> hold(g_file.control);
   if (g_file.running.load() == 0) return kFileSearchNotRunning;

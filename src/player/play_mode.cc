@@ -58,6 +58,15 @@ std::atomic<int32_t>& file_mode_word() {
   return g_modes.file_mode;
 }
 
+int set_play_control(std::atomic<int32_t>* mode_word, int32_t mode, int32_t speed) {
+  if (mode == kModeForward || mode == kModeBack) {
+    set_mode_and_speed(mode_word, mode, speed);
+  } else if (mode_word != nullptr) {
+    locked_store(*mode_word, mode);
+  }
+  return 0;
+}
+
 void store_under_playmode(std::atomic<int32_t>* word, int32_t value) {
   if (word != nullptr) locked_store(*word, value);
 }

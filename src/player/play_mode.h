@@ -40,6 +40,10 @@ int32_t file_mode();
 void set_file_mode(int32_t mode);
 std::atomic<int32_t>& file_mode_word();
 
+// A play control: sets *mode_word to mode, and with forward and back also the
+// speed, in one write under "PLAYMODE". Returns 0.
+int set_play_control(std::atomic<int32_t>* mode_word, int32_t mode, int32_t speed);
+
 // Writes any other word the lock guards (the feeders' stop requests) while
 // holding "PLAYMODE".
 void store_under_playmode(std::atomic<int32_t>* word, int32_t value);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,26 +84,17 @@ class DiskFeederTest : public ::testing::Test {
   void TearDown() override {
     stop_feeder();
     player::set_disk_mode(player::kModeStop);
-    recdisk::close_drive();
-    recdisk::reset_record_index();
-    ::unsetenv(("VIRAZAV_PHYSICALDRIVE" + std::to_string(kDrive)).c_str());
+    disk_.reset();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
 
   // One recording of 60 s, ten one-second chunks a segment.
-  void make_disk(sim::DamageOptions damage = {}) {
-    sim::DiskImageDesc desc;
-    desc.recordings = {sim::RecordingPlan{60, 0, 0, false}};
-    desc.channels = 2;
-    desc.media = false;
-    desc.damage = damage;
-    std::string error;
-    ASSERT_TRUE(sim::write_disk_image(desc, dir_ + "/disk.img", &info_, &error)) << error;
-    use_image_as_drive(kDrive, dir_ + "/disk.img");
-    ASSERT_EQ(hdd_open(kDrive), 0);
-    ASSERT_EQ(first_section_play(), 0);
-    chunks_ = recorded_chunks(dir_ + "/disk.img", info_);
+  void make_disk(const sim::DamageOptions& damage = {}) {
+    disk_ = std::make_unique<SimulatedDisk>(
+        dir_, kDrive, std::vector<sim::RecordingPlan>{{60, 0, 0, false}}, damage);
+    ASSERT_TRUE(disk_->ok());
+    chunks_ = disk_->chunks();
     ASSERT_EQ(chunks_.size(), 60u);
   }
 
@@ -168,7 +160,7 @@ class DiskFeederTest : public ::testing::Test {
 
   RecordingPlayer player_;
   std::string dir_;
-  sim::DiskImageInfo info_;
+  std::unique_ptr<SimulatedDisk> disk_;
   std::vector<RecordedChunk> chunks_;
 };
 

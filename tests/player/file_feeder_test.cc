@@ -458,30 +458,19 @@ TEST_F(FileFeederTest, BadPairsGiveClearResults) {
 }
 
 TEST_F(FileFeederTest, CopyFromTheDiskPlaysChunkForChunk) {
-  constexpr int kDrive = 4;
-  sim::DiskImageDesc desc;
-  desc.recordings = {sim::RecordingPlan{40, 0, 0, false}};
-  desc.channels = 2;
-  desc.media = false;
-  sim::DiskImageInfo info;
-  std::string error;
-  ASSERT_TRUE(sim::write_disk_image(desc, dir_ + "/disk.img", &info, &error)) << error;
-  const std::vector<RecordedChunk> chunks = recorded_chunks(dir_ + "/disk.img", info);
-  recdisk::close_drive();
-  recdisk::reset_record_index();
-  use_image_as_drive(kDrive, dir_ + "/disk.img");
-  ASSERT_EQ(hdd_open(kDrive), 0);
-  ASSERT_EQ(first_section_play(), 0);
   const std::string media = dir_ + "/media";
-  std::filesystem::create_directory(media);
-  ASSERT_EQ(hdd_copy_usb(media.c_str(), static_cast<int>(chunks[5].time),
-                         static_cast<int>(chunks[25].time)),
-            0);
-  for (int i = 0; i < 2500 && player::copy_running(); ++i) platform::sleep_ms(2);
-  ASSERT_FALSE(player::copy_running());
-  recdisk::close_drive();
-  recdisk::reset_record_index();
-  ::unsetenv(("VIRAZAV_PHYSICALDRIVE" + std::to_string(kDrive)).c_str());
+  std::vector<RecordedChunk> chunks;
+  {
+    SimulatedDisk disk(dir_, 4, {{40, 0, 0, false}});
+    ASSERT_TRUE(disk.ok());
+    chunks = disk.chunks();
+    std::filesystem::create_directory(media);
+    ASSERT_EQ(hdd_copy_usb(media.c_str(), static_cast<int>(chunks[5].time),
+                           static_cast<int>(chunks[25].time)),
+              0);
+    for (int i = 0; i < 2500 && player::copy_running(); ++i) platform::sleep_ms(2);
+    ASSERT_FALSE(player::copy_running());
+  }
 
   ASSERT_EQ(playfile((media + "/HDR.dat").c_str(), (media + "/.index").c_str(), 0), 0);
   uint32_t start = 0, end = 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -41,21 +42,11 @@ TEST(PlayerThreads, FeedersControlsAndSnapshotsTogether) {
   fs::current_path(dir);
 
   // The disk: one recording of 40 s.
-  sim::DiskImageDesc desc;
-  desc.recordings = {sim::RecordingPlan{40, 0, 0, false}};
-  desc.channels = 2;
-  desc.media = false;
-  sim::DiskImageInfo info;
-  std::string error;
-  ASSERT_TRUE(sim::write_disk_image(desc, dir + "/disk.img", &info, &error)) << error;
   std::set<uint64_t> disk_chunks;
-  for (const RecordedChunk& c : recorded_chunks(dir + "/disk.img", info))
-    disk_chunks.insert(digest_of(c.packets));
-  recdisk::close_drive();
-  recdisk::reset_record_index();
-  use_image_as_drive(kDrive, dir + "/disk.img");
-  ASSERT_EQ(hdd_open(kDrive), 0);
-  ASSERT_EQ(first_section_play(), 0);
+  auto disk = std::make_unique<SimulatedDisk>(dir, kDrive,
+                                              std::vector<sim::RecordingPlan>{{40, 0, 0, false}});
+  ASSERT_TRUE(disk->ok());
+  for (const RecordedChunk& c : disk->chunks()) disk_chunks.insert(digest_of(c.packets));
 
   // The file pair: 30 chunks a second apart.
   std::vector<uint8_t> data, index;
@@ -209,9 +200,7 @@ TEST(PlayerThreads, FeedersControlsAndSnapshotsTogether) {
   player::set_disk_mode(player::kModeStop);
   player::set_file_mode(player::kModeStop);
   player::set_make_bmp_mode(0);
-  recdisk::close_drive();
-  recdisk::reset_record_index();
-  ::unsetenv(("VIRAZAV_PHYSICALDRIVE" + std::to_string(kDrive)).c_str());
+  disk.reset();
   fs::current_path(old_cwd);
   std::error_code ec;
   fs::remove_all(dir, ec);

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include "recdisk/disk.h"
+#include "recdisk/record_index.h"
+#include "record_index_image.h"
+#include "virazav.h"
 
 namespace virazav::testing {
 
@@ -39,6 +45,40 @@ std::vector<RecordedChunk> recorded_chunks(const std::string& image_path,
     }
   }
   return chunks;
+}
+
+SimulatedDisk::SimulatedDisk(const std::string& dir, int drive,
+                             std::vector<sim::RecordingPlan> recordings,
+                             const sim::DamageOptions& damage)
+    : drive_(drive) {
+  sim::DiskImageDesc desc;
+  desc.recordings = std::move(recordings);
+  desc.channels = 2;
+  desc.media = false;
+  desc.damage = damage;
+  sim::DiskImageInfo info;
+  std::string error;
+  const std::string path = dir + "/disk.img";
+  if (!sim::write_disk_image(desc, path, &info, &error)) {
+    ADD_FAILURE() << "disk image: " << error;
+    return;
+  }
+  chunks_ = recorded_chunks(path, info);
+  recdisk::close_drive();
+  recdisk::reset_record_index();
+  use_image_as_drive(drive, path);
+  if (hdd_open(drive) != 0) {
+    ADD_FAILURE() << "hdd_open(" << drive << ") failed";
+    return;
+  }
+  first_section_play();
+  ok_ = true;
+}
+
+SimulatedDisk::~SimulatedDisk() {
+  recdisk::close_drive();
+  recdisk::reset_record_index();
+  ::unsetenv(("VIRAZAV_PHYSICALDRIVE" + std::to_string(drive_)).c_str());
 }
 
 }  // namespace virazav::testing

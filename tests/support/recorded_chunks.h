@@ -22,4 +22,25 @@ struct RecordedChunk {
 std::vector<RecordedChunk> recorded_chunks(const std::string& image_path,
                                            const sim::DiskImageInfo& info);
 
+// A disk image of the simulated recorder (two video channels, placeholder
+// packets, ten one-second chunks a segment) in `dir`, open as drive `drive` with
+// its record index loaded. The drive, the index and the drive's variable are
+// released again when it goes.
+class SimulatedDisk {
+ public:
+  SimulatedDisk(const std::string& dir, int drive, std::vector<sim::RecordingPlan> recordings,
+                const sim::DamageOptions& damage = {});
+  ~SimulatedDisk();
+  SimulatedDisk(const SimulatedDisk&) = delete;
+  SimulatedDisk& operator=(const SimulatedDisk&) = delete;
+  // False (with a test failure) when the image could not be written or opened.
+  bool ok() const { return ok_; }
+  const std::vector<RecordedChunk>& chunks() const { return chunks_; }
+
+ private:
+  int drive_;
+  bool ok_ = false;
+  std::vector<RecordedChunk> chunks_;
+};
+
 }  // namespace virazav::testing
