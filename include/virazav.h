@@ -1129,9 +1129,11 @@ VIRAZAV_API int VIRAZAV_CALL file_read_start_end_sec(uint32_t* start,
 VIRAZAV_API int VIRAZAV_CALL one_farme_view(const char* path, int reserved) VIRAZAV_NOEXCEPT;
 
 /* playtest: a test entry point.  Feeds up to 50 blocks to the player, taking
- * them in turn from a two-slot exchange that the library's own tools fill;
- * waits at most 1 s for each block to arrive and at most 1 s for the player to
- * take it (offered every 1 ms).  Returns the number of blocks the player took. */
+ * them in turn from a two-slot exchange that only the library's internal test
+ * interface fills (so from an application it returns 0 after 1 s); waits at
+ * most 1 s for each block to arrive and at most 1 s for the player to take it
+ * (offered every 1 ms), and ends at the first block that does not arrive or is
+ * not taken.  Returns the number of blocks the player took. */
 VIRAZAV_API int VIRAZAV_CALL playtest(void) VIRAZAV_NOEXCEPT;
 
 /* ---- Disk and file player: snapshots and decoder status ------------------------------ */
