@@ -994,6 +994,219 @@ VIRAZAV_API int VIRAZAV_CALL skip_foward(void) VIRAZAV_NOEXCEPT;
  * its start to the start of the previous one.  Returns 0. */
 VIRAZAV_API int VIRAZAV_CALL skip_back(void) VIRAZAV_NOEXCEPT;
 
+/* ---- Disk and file player: feeders, play controls, single-file view ------------------ */
+/* (section: player) */
+/* The player decodes and shows what the feeders hand it.  Two feeder threads
+ * read recorded blocks and offer them to the player, one from the recorder disk
+ * (its position is the record index's, placed by search_play and the skips),
+ * one from a data file and its index file (the pair a copy writes).  Each
+ * feeder has a play mode: 0 stop, 1 play, 2 forward, 3 back, 4 one frame
+ * forward, 5 one frame back; the controls below set it, the feeder sets it to 0
+ * after a single frame, at the end of the data and when a read fails.  Every
+ * write of a mode, of the speed the two feeders share and of a stop request
+ * holds the named lock "PLAYMODE" (shared with other processes that load the
+ * library) and waits for it without a time limit; the controls return as soon
+ * as the word is written.  A block the player refuses is offered again, every
+ * 1 ms (disk) or 5 ms (file), before anything new is read.  The controls may
+ * be called from any thread; the disk feeder reads the record index without a
+ * lock, so do not search, skip or reload while the disk mode is not 0.
+ * Sequence: Zel_play_open, hdd_open, first_section_play, search_play,
+ * hdd_read_start, the controls and snapshots, hdd_read_stop, play_end. */
+
+/* Zel_play_open: starts the player; again resets it.  a is not passed on (the
+ * player is opened with 0); b, c and d are passed on unchanged.  Returns the
+ * player's result (0 started).  Call it before any feeding. */
+VIRAZAV_API int VIRAZAV_CALL Zel_play_open(int a, int b, int c, int d) VIRAZAV_NOEXCEPT;
+
+/* play_end: stops the player's decoding (drops what it queued, silence).
+ * Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL play_end(void) VIRAZAV_NOEXCEPT;
+
+/* hdd_read_start: starts the disk feeder (mode as set, normally 0) with a
+ * 2 MiB block buffer.  In each mode the feeder reads and offers as follows
+ * (s: the speed last set; "special" 1 is fast, reverse and single-frame play):
+ *   1          every chunk forwards             special 0, speed code 0
+ *   2, s < 4   every chunk forwards             special 1, code s
+ *   2, s = 4   every second chunk forwards      special 1, code 3
+ *   2, s > 4   every fourth chunk forwards      special 1, code s - 2
+ *   3          as 2, backwards
+ *   4          the next chunk, then mode 0      special 1, code 0
+ *   5          the chunk before, then mode 0    special 1, code s
+ * It calls the player's sound change whenever the mode differs from the mode of
+ * its previous block.  A refused block is offered again with the arguments of
+ * the mode set by then, and dropped when the mode goes to 0.  A read that does
+ * not deliver a whole chunk (end of the recording, no further segment, a
+ * damaged or oversize chunk) offers nothing and sets the mode to 0; the feeder
+ * keeps running.  Returns 0; -1 it is running already (or no thread could be
+ * started); -13 the buffer cannot be allocated.  Does not block. */
+VIRAZAV_API int VIRAZAV_CALL hdd_read_start(void) VIRAZAV_NOEXCEPT;
+
+/* hdd_read_stop: asks the disk feeder to end; it drops a refused block, sets
+ * the disk mode to 0 and ends within about 5 ms (or after the block it is
+ * reading).  Does not wait.  Returns 0, or -1 when it is not running. */
+VIRAZAV_API int VIRAZAV_CALL hdd_read_stop(void) VIRAZAV_NOEXCEPT;
+
+/* hdd_play_start, hdd_play_stop, hdd_one_play, hdd_one_back: set the disk
+ * mode to 1, 0, 4 and 5.  hdd_play_forward and hdd_play_back: mode 2 and 3,
+ * and the speed (any value; see hdd_read_start for what it selects).  The
+ * speed is shared with the file feeder.  Each returns 0. */
+VIRAZAV_API int VIRAZAV_CALL hdd_play_start(void) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL hdd_play_stop(void) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL hdd_play_forward(int speed) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL hdd_play_back(int speed) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL hdd_one_play(void) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL hdd_one_back(void) VIRAZAV_NOEXCEPT;
+
+/* playfile: plays a data file along its index file (24-byte records: u64 LE
+ * offset of the chunk, RecTime at byte 8; chunk k runs to the next record's
+ * offset, the last one to the end of the data file).
+ *   dataPath, indexPath: the two files, opened read-only; reserved: not used.
+ * Ends a running file feeder first, waiting for it at most 5 s; stops disk
+ * playback (5 ms); opens both files and starts the file feeder in mode 0 with
+ * a 2 MiB block buffer.  The feeder reads records 0 and 1; a short record 0
+ * ends it at once; with more than one record it keeps records 0 and the final
+ * one as the range (file_read_start_end_sec, read before playfile returns);
+ * with a single record the range of the previous file stays.  Modes: 1 offers
+ * chunk after chunk (special 0, code 0); 2 the same with special 1 and the
+ * speed as code (every chunk, whatever the speed); 3 the chunks before the current one, backwards (special 1, the
+ * speed); 4 one chunk forwards and 5 one chunk backwards (special 1, code 0),
+ * then mode 0.  After the last chunk the mode goes to 0 and the position stays
+ * at the last chunk (play again offers it again); back play that reaches the
+ * first chunk offers it, sets mode 0 and goes back to record 0.  A chunk that
+ * cannot be offered whole is passed over without an offer: an empty one, one
+ * whose record lies before the previous one, one longer than 0x200000 bytes,
+ * and one of which no byte can be read (a record pointing past the data); a
+ * chunk cut short by the end of the data file is offered with the bytes there
+ * are.  A refused block is offered again every 5 ms with the arguments of the
+ * last play, forward or back mode (special 1, code 0 when single frame forward
+ * came from stop), whatever the mode is by then and without a sound change;
+ * once taken the position moves the way the block was read.  After a stop
+ * request a refused block is offered for 1 s more, then dropped.
+ * Returns 0; -1 a path NULL or a file that cannot be opened (nothing changes
+ * but the old feeder's end); -3 the running feeder did not end within 5 s
+ * (nothing opened); -13 the buffer cannot be allocated. */
+VIRAZAV_API int VIRAZAV_CALL playfile(const char* dataPath, const char* indexPath,
+                                      int reserved) VIRAZAV_NOEXCEPT;
+
+/* file_read_stop: asks the file feeder to end (mode 0, files closed).  Does not
+ * wait; the feeder ends within about 5 ms, or after a refused block was taken
+ * or 1 s passed.  Returns 0, or -1 when it is not running. */
+VIRAZAV_API int VIRAZAV_CALL file_read_stop(void) VIRAZAV_NOEXCEPT;
+
+/* file_play_start, file_play_stop, file_play_forward, file_play_back,
+ * file_one_play, file_one_back: the file mode and speed, as the hdd_ controls.
+ * Each returns 0. */
+VIRAZAV_API int VIRAZAV_CALL file_play_start(void) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL file_play_stop(void) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL file_play_forward(int speed) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL file_play_back(int speed) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL file_one_play(void) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL file_one_back(void) VIRAZAV_NOEXCEPT;
+
+/* file_search: places the file feeder at time number t.  Stops file play,
+ * waits until the feeder is idle (mode 0, no refused block, no block in hand;
+ * at most 5 s) and 50 ms more, then takes record k = n x (t - start) / (end -
+ * start), truncated, where start and end are the range of file_read_start_end_sec
+ * and n is the number of records less one (record 0 when start equals end).
+ * The search assumes that time grows evenly through the file.  Play resumes at
+ * record k with the next control.  Returns 0; -1 the file feeder is not
+ * running; -2 t outside start..end; -3 the feeder did not become idle within 5 s
+ * (nothing moved).  Blocks for 60 ms to 5 s. */
+VIRAZAV_API int VIRAZAV_CALL file_search(int t) VIRAZAV_NOEXCEPT;
+
+/* file_read_start_end_sec: the range of the file playing.
+ *   start, end: out (NULL skipped), the time numbers of the first and the last
+ *   record as the file feeder read them when it started (0 before any file).
+ * Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL file_read_start_end_sec(uint32_t* start,
+                                                     uint32_t* end) VIRAZAV_NOEXCEPT;
+
+/* one_farme_view: shows a single file.  Sets the disk and the file mode to 0
+ * (5 ms each when they were not), reads the first 262,144 bytes of `path` at
+ * most and offers them once, followed by 48 zero bytes, with special 0 and
+ * code 0, whatever the player answers.  reserved: not used.  Returns 0; -1 path
+ * NULL or the file cannot be opened; -13 no buffer. */
+VIRAZAV_API int VIRAZAV_CALL one_farme_view(const char* path, int reserved) VIRAZAV_NOEXCEPT;
+
+/* playtest: a test entry point.  Feeds up to 50 blocks to the player, taking
+ * them in turn from a two-slot exchange that only the library's internal test
+ * interface fills (so from an application it returns 0 after 1 s); waits at
+ * most 1 s for each block to arrive and at most 1 s for the player to take it
+ * (offered every 1 ms), and ends at the first block that does not arrive or is
+ * not taken.  Returns the number of blocks the player took. */
+VIRAZAV_API int VIRAZAV_CALL playtest(void) VIRAZAV_NOEXCEPT;
+
+/* ---- Disk and file player: snapshots and decoder status ------------------------------ */
+/* (section: player) */
+/* Snapshots read the picture the player shows: a composite of 704 x 480 pixels
+ * (bottom-up rows of 2112 bytes, 24-bit) in one of three layouts, which is cut
+ * into four channel picture stores and written as bitmap files "bmp<n>.bmp"
+ * (n = channel 1..4) in the current folder:
+ *   layout 4: rows 240..479 channels 1 | 2, rows 0..239 channels 3 | 4, each
+ *             352 x 240; files bmp1..bmp4, 352 x 240.
+ *   layout 2: rows 240..479 the first channel, rows 0..239 the second, 704 x
+ *             240 each; files of first, then second.  A second channel outside
+ *             1..4 copies nothing.
+ *   layout 1: one picture of the first channel: rows 240..479 (704 x 240), or
+ *             in snapshot mode 1 the first 253,440 bytes (352 x 240).
+ * A channel outside 1..4 is neither copied nor written.  The stores keep each
+ * channel's last picture; a file is written from its store as it stands.  A
+ * bitmap that cannot be created is skipped.  Snapshots from several threads run
+ * one after the other. */
+
+/* make_bmp: takes a snapshot while something plays.
+ *   layout, first, second: out (NULL skipped): the layout and its channels.
+ *   pass: handed to the player unchanged.
+ *   status: out (NULL skipped): 0; 1 when both the disk and the file mode are 0,
+ *           and then nothing else happens.
+ * In layout 1 the file is 352 x 240 in snapshot mode 1, else 704 x 240.
+ * Returns 0, or -13 when the composite or the stores cannot be allocated.
+ * Blocks for the player's composite and up to four 250 KB file writes. */
+VIRAZAV_API int VIRAZAV_CALL make_bmp(int* layout, int* first, int* second, void* pass,
+                                      int* status) VIRAZAV_NOEXCEPT;
+
+/* make_bmp_one: make_bmp without the play-mode test and the status; in layout
+ * 1 the file is always 704 x 240 (in snapshot mode 1 its first 253,440 bytes
+ * are the new picture).  Returns 0 or -13. */
+VIRAZAV_API int VIRAZAV_CALL make_bmp_one(int* layout, int* first, int* second,
+                                          void* pass) VIRAZAV_NOEXCEPT;
+
+/* marlotest: writes the whole composite as "Bitmap1.bmp", 704 x 480, in the
+ * current folder.  Returns 0 or -13. */
+VIRAZAV_API int VIRAZAV_CALL marlotest(void) VIRAZAV_NOEXCEPT;
+
+/* set_make_bmp_mode: stores the snapshot mode (only 1 has a meaning: single
+ * pictures at 352 x 240).  Returns 0.  get_make_bmp_mode: returns it (0 at load). */
+VIRAZAV_API int VIRAZAV_CALL set_make_bmp_mode(int mode) VIRAZAV_NOEXCEPT;
+VIRAZAV_API int VIRAZAV_CALL get_make_bmp_mode(void) VIRAZAV_NOEXCEPT;
+
+/* get_bmp: the latest picture of player channel `channel` (1..4) at its own
+ * size, bottom-up 24-bit BGR.
+ *   buffer: out, at least 704 x 576 x 3 bytes; width, height: out.
+ * The arguments go to the player unchanged; returns 0 whatever it answered. */
+VIRAZAV_API int VIRAZAV_CALL get_bmp(int channel, unsigned char* buffer, int* width,
+                                     int* height) VIRAZAV_NOEXCEPT;
+
+/* get_dec_sts: the player's decoder status, unchanged: 1 when a picture failed
+ * to decode since the last clear_dec_err, else 0. */
+VIRAZAV_API int VIRAZAV_CALL get_dec_sts(void) VIRAZAV_NOEXCEPT;
+
+/* set_init_dec: every channel of the player waits for its next key picture.
+ * Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL set_init_dec(void) VIRAZAV_NOEXCEPT;
+
+/* clear_dec_err: clears the player's decoder error state.  Returns 0. */
+VIRAZAV_API int VIRAZAV_CALL clear_dec_err(void) VIRAZAV_NOEXCEPT;
+
+/* audio_set: value 1 mutes the player's sound, 0 plays it.  Returns the
+ * player's result unchanged (the previous value). */
+VIRAZAV_API int VIRAZAV_CALL audio_set(int value) VIRAZAV_NOEXCEPT;
+
+/* Zel_set_viewer_mode: the player's viewer mode.  a = 0..7 goes to the player
+ * with b unchanged and its result is returned (0, or -2 for b out of range);
+ * any other a returns -1 without reaching the player. */
+VIRAZAV_API int VIRAZAV_CALL Zel_set_viewer_mode(int a, int b) VIRAZAV_NOEXCEPT;
+
 /* ---- JPEG stills ---------------------------------------------------------------------- */
 /* (section: stills) */
 /* The recorder keeps JPEG stills in an area of its disk that the caller names

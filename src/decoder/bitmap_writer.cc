@@ -15,8 +15,10 @@ constexpr uint32_t kInfoHeaderBytes = 40;
 constexpr uint16_t kPlanes = 1;
 constexpr uint16_t kBitsPerPixel = 24;
 
-// Fills the 14-byte file header and the 40-byte information header.
-void fill_headers(uint8_t out[kBitmapHeaderBytes], int width, int height, uint32_t image_size) {
+}  // namespace
+
+void fill_bitmap_headers(uint8_t out[kBitmapHeaderBytes], int width, int height,
+                         uint32_t image_size) {
   using format::store_le16;
   using format::store_le32;
   store_le16(out + 0, kBitmapType);
@@ -35,8 +37,6 @@ void fill_headers(uint8_t out[kBitmapHeaderBytes], int width, int height, uint32
   for (int i = 24; i < 40; i += 4) store_le32(info + i, 0);
 }
 
-}  // namespace
-
 int write_frame_bmp(const std::string& path, const uint8_t* picture, int width, int height) {
   if (picture == nullptr || width <= 0 || height <= kBitmapDroppedRows) return -1;
   int rows = height - kBitmapDroppedRows;
@@ -45,7 +45,7 @@ int write_frame_bmp(const std::string& path, const uint8_t* picture, int width, 
   platform::trace(line);
   size_t image = static_cast<size_t>(width) * rows * 3;
   uint8_t headers[kBitmapHeaderBytes];
-  fill_headers(headers, width, rows, static_cast<uint32_t>(image));
+  fill_bitmap_headers(headers, width, rows, static_cast<uint32_t>(image));
   platform::File f = platform::File::open(path, platform::OpenMode::kWriteTruncate);
   if (!f.is_open()) return -1;  // a bitmap that cannot be created is skipped
   const uint8_t* first = picture + static_cast<size_t>(width) * 3 * kBitmapDroppedRows;

@@ -108,6 +108,10 @@ int decode_live_queue_to_file(const std::string& path, QueuedPicture* records, i
                               int64_t elapsed_ms);
 
 // ---- Bitmaps -----------------------------------------------------------------------------
+// Fills the 14-byte file header and the 40-byte information header of a 24-bit
+// bitmap of width x height pixels whose pixel rows take image_size bytes.
+void fill_bitmap_headers(uint8_t out[kBitmapHeaderBytes], int width, int height,
+                         uint32_t image_size);
 // Writes a 24-bit bitmap of width × (height − 8) pixels taken from `picture`
 // beginning 8 rows in (rows unpadded). Only for width > 0 and height > 8;
 // `picture` must hold width × height × 3 bytes. Returns 0 when written, -1 when

@@ -8,6 +8,7 @@ namespace {
 
 struct PlayModeState {
   std::atomic<int32_t> disk_mode{kModeStop};
+  std::atomic<int32_t> file_mode{kModeStop};
   std::atomic<int32_t> speed{0};
 };
 
@@ -45,6 +46,29 @@ void set_mode_and_speed(std::atomic<int32_t>* mode_word, int32_t mode, int32_t s
 
 std::atomic<int32_t>& disk_mode_word() {
   return g_modes.disk_mode;
+}
+
+int32_t file_mode() {
+  return g_modes.file_mode.load();
+}
+void set_file_mode(int32_t mode) {
+  locked_store(g_modes.file_mode, mode);
+}
+std::atomic<int32_t>& file_mode_word() {
+  return g_modes.file_mode;
+}
+
+int set_play_control(std::atomic<int32_t>* mode_word, int32_t mode, int32_t speed) {
+  if (mode == kModeForward || mode == kModeBack) {
+    set_mode_and_speed(mode_word, mode, speed);
+  } else if (mode_word != nullptr) {
+    locked_store(*mode_word, mode);
+  }
+  return 0;
+}
+
+void store_under_playmode(std::atomic<int32_t>* word, int32_t value) {
+  if (word != nullptr) locked_store(*word, value);
 }
 
 }  // namespace virazav::player

@@ -1,6 +1,6 @@
-// The disk feeder's play mode word and the speed of the feeders, with the
-// "PLAYMODE" named lock that every write of them holds. Reads are plain atomic
-// loads.
+// The two feeders' play mode words, their stop requests and the speed they
+// share, with the "PLAYMODE" named lock that every write of them holds. Reads
+// are plain atomic loads.
 #pragma once
 
 #include <atomic>
@@ -34,5 +34,18 @@ void set_mode_and_speed(std::atomic<int32_t>* mode_word, int32_t mode, int32_t s
 
 // The disk feeder's word itself, for set_mode_and_speed and the feeder that polls it.
 std::atomic<int32_t>& disk_mode_word();
+
+// The file feeder's mode, written like the disk feeder's.
+int32_t file_mode();
+void set_file_mode(int32_t mode);
+std::atomic<int32_t>& file_mode_word();
+
+// A play control: sets *mode_word to mode, and with forward and back also the
+// speed, in one write under "PLAYMODE". Returns 0.
+int set_play_control(std::atomic<int32_t>* mode_word, int32_t mode, int32_t speed);
+
+// Writes any other word the lock guards (the feeders' stop requests) while
+// holding "PLAYMODE".
+void store_under_playmode(std::atomic<int32_t>* word, int32_t value);
 
 }  // namespace virazav::player

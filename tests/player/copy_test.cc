@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "recdisk/disk.h"
 #include "recdisk/record_index.h"
 #include "support/record_index_image.h"
+#include "support/recorded_chunks.h"
 #include "virazav.h"
 
 namespace virazav::player {
@@ -43,13 +43,7 @@ uint64_t le64(const uint8_t* p) {
   return v;
 }
 
-// One chunk of the image as a copy should deliver it.
-struct ExpectedChunk {
-  uint32_t time = 0;  // time number
-  uint8_t rec_time[6] = {};
-  uint8_t entry_byte0 = 0, entry_byte2 = 0, entry_byte27 = 0;
-  std::vector<uint8_t> packets;  // the 48-byte headers and payloads, back to back
-};
+using testing::RecordedChunk;
 
 // A slow drive: every read of the disk takes a few milliseconds, so that a copy
 // runs long enough to be stopped or met by a second start.
@@ -92,7 +86,8 @@ class CopyTest : public ::testing::Test {
   // Two recordings of 70 s and 50 s with a gap, ten one-second chunks a segment.
   void make_disk(sim::DamageOptions damage = {}) {
     sim::DiskImageDesc image_desc;
-    image_desc.recordings = {sim::RecordingPlan{70, 0, 0, false}, sim::RecordingPlan{50, 40, 0, false}};
+    image_desc.recordings = {sim::RecordingPlan{70, 0, 0, false},
+                             sim::RecordingPlan{50, 40, 0, false}};
     image_desc.channels = 2;
     image_desc.media = false;
     image_desc.damage = damage;
@@ -106,34 +101,7 @@ class CopyTest : public ::testing::Test {
 
   // Every chunk of the image in recording order, read from the image's bytes.
   void collect_chunks() {
-    // The image is large and sparse: read only the bytes wanted.
-    std::ifstream image(dir_ + "/disk.img", std::ios::binary);
-    ASSERT_TRUE(image.good());
-    auto at = [&](uint64_t pos, size_t n) {
-      std::vector<uint8_t> v(n);
-      image.seekg(static_cast<std::streamoff>(pos));
-      image.read(reinterpret_cast<char*>(v.data()), static_cast<std::streamsize>(n));
-      EXPECT_TRUE(image.good()) << "image read at " << pos;
-      return v;
-    };
-    for (const sim::SegmentInfo& seg : info_.segments) {
-      for (size_t j = 0; j < seg.chunks.size(); ++j) {
-        const sim::ChunkInfo& c = seg.chunks[j];
-        ExpectedChunk e;
-        std::vector<uint8_t> entry = at(uint64_t{seg.chunk_index_sector} * 512 + j * 32, 32);
-        std::memcpy(e.rec_time, entry.data() + 6, 6);
-        e.entry_byte0 = entry[0];
-        e.entry_byte2 = entry[2];
-        e.entry_byte27 = entry[27];
-        e.time = sim::time_number(c.time);
-        for (const sim::PacketInfo& p : c.packets) {
-          std::vector<uint8_t> bytes =
-              at(uint64_t{c.sector} * 512 + p.offset, 48 + size_t{p.payload_size});
-          e.packets.insert(e.packets.end(), bytes.begin(), bytes.end());
-        }
-        chunks_.push_back(std::move(e));
-      }
-    }
+    chunks_ = testing::recorded_chunks(dir_ + "/disk.img", info_);
     ASSERT_EQ(chunks_.size(), 120u);
   }
 
@@ -181,7 +149,7 @@ class CopyTest : public ::testing::Test {
 
   std::string dir_, out_;
   sim::DiskImageInfo info_;
-  std::vector<ExpectedChunk> chunks_;
+  std::vector<RecordedChunk> chunks_;
 };
 
 TEST(CopyProgress, ShareOfTheRange) {

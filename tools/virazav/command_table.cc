@@ -63,7 +63,8 @@ constexpr OptionDef kIndexOptions[] = {
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 constexpr OptionDef kSplitOptions[] = {
-    {"progress", false, "", "show the seconds split so far even when standard error is not a terminal"},
+    {"progress", false, "",
+     "show the seconds split so far even when standard error is not a terminal"},
 };
 
 constexpr OptionDef kDiskOptions[] = {
@@ -74,6 +75,22 @@ constexpr OptionDef kDiskOptions[] = {
     {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
     {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
     {"area", true, "FIRST:SECTORS", "stills: the still area (default: from the disk label)"},
+    {"speed", true, "N", "play: forward at speed N (1..99)"},
+    {"back", true, "N", "play: back at speed N (1..99)"},
+    {"step", false, "", "play: one frame forward every second"},
+    {"view", true, "quad|1..4", "play: the player's view (default quad)"},
+    {"snapshot", true, "DIR", "play: write bmp<n>.bmp into the existing folder DIR every second"},
+    {"for", true, "SECONDS", "play: play for SECONDS (default 10)"},
+};
+
+constexpr OptionDef kFileOptions[] = {
+    {"at", true, "TIME", "play: start at the chunk of TIME (YYYY-MM-DD HH:MM:SS)"},
+    {"speed", true, "N", "forward at speed N (1..99)"},
+    {"back", true, "N", "back at speed N (1..99)"},
+    {"step", false, "", "one frame forward every second"},
+    {"view", true, "quad|1..4", "the player's view (default quad)"},
+    {"snapshot", true, "DIR", "write bmp<n>.bmp into the existing folder DIR every second"},
+    {"for", true, "SECONDS", "play for SECONDS (default 10)"},
 };
 
 constexpr Command kCommands[] = {
@@ -251,20 +268,24 @@ constexpr Command kCommands[] = {
      "progress bar), and prints the channels, the duration from the first to the last key\n"
      "frame, and the key frames and audio packets of each channel.",
      kIndexOptions, run_index},
-    {"split", "split FILE DIR",
-     "cut a stream file into picture data files and WAV files",
+    {"split", "split FILE DIR", "cut a stream file into picture data files and WAV files",
      "Writes DIR/<channel>_<tick>.dat for every video packet that starts a picture\n"
      "sequence (tick: 1/30 s from the first packet) and DIR/wav<channel>.wav with the\n"
      "audio of channels 0..3 (8000 Hz mono 16-bit). Files that cannot be created are\n"
      "skipped.",
      kSplitOptions, run_split},
-    {"frame", "frame DATFILE OUT.bmp",
+    {"frame",
+     "frame DATFILE OUT.bmp",
      "decode one picture data file into a bitmap",
      "Decodes DATFILE (a <channel>_<tick>.dat file that split wrote) and writes the\n"
      "picture as a 24-bit bitmap OUT.bmp (8 rows fewer than the picture).",
-     {}, run_frame},
-    {"disk", "disk info DRIVE\ndisk list DRIVE\ndisk timeline DRIVE [--out FILE.svg]\n"
+     {},
+     run_frame},
+    {"disk",
+     "disk info DRIVE\ndisk list DRIVE\ndisk timeline DRIVE [--out FILE.svg]\n"
      "disk read DRIVE --at TIME [--chunks N] [--out FILE]\n"
+     "disk play DRIVE --at TIME [--speed N | --back N | --step] [--view quad|1..4]\n"
+     "    [--snapshot DIR] [--for SECONDS]\n"
      "disk copy DRIVE DIR --from TIME --to TIME [--progress]\n"
      "disk stills DRIVE DIR [--area FIRST:SECTORS]",
      "read a recorder disk attached here, or an image of one",
@@ -277,6 +298,10 @@ constexpr Command kCommands[] = {
      "read searches TIME the way the disk player does and reads N chunks from there,\n"
      "writing their packets to FILE with --out. The library's search traces appear on\n"
      "standard output.\n"
+     "play searches TIME and plays from there through the library's player (normal play,\n"
+     "forward or back at a speed, or one frame a second), printing the decoder status\n"
+     "every second and, with --snapshot, whether the disk still plays and the snapshot\n"
+     "it wrote to DIR.\n"
      "copy copies the recording from --from through the chunk at or after --to into the\n"
      "existing folder DIR as HDR.dat, .index and List.HDR (the pair that file playback\n"
      "plays), drawing the progress on standard error. It stops before HDR.dat reaches\n"
@@ -285,6 +310,16 @@ constexpr Command kCommands[] = {
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
      "with --area, else the one the disk label of the simulated recorder names.",
      kDiskOptions, run_disk},
+    {"file",
+     "file play HDR.dat INDEX [--at TIME] [--speed N | --back N | --step] [--view quad|1..4]\n"
+     "    [--snapshot DIR] [--for SECONDS]\n"
+     "file search HDR.dat INDEX TIME",
+     "play a copy (HDR.dat and .index), or find a time in it",
+     "play plays the data file along its index through the library's player, from the\n"
+     "start or from the chunk of --at, as disk play does, and prints the copy's range.\n"
+     "search prints the copy's range and whether TIME lies in it; the search takes the\n"
+     "chunk in proportion to TIME between the first and the last chunk's time.",
+     kFileOptions, run_file},
 };
 
 void print_options(std::span<const OptionDef> options) {

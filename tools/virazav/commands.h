@@ -66,10 +66,14 @@ int run_split(const Invocation& inv);     // media_commands.cc
 int run_frame(const Invocation& inv);     // media_commands.cc
 int run_disk(const Invocation& inv);      // disk_commands.cc
 int run_live(const Invocation& inv);      // live_command.cc
+int run_file(const Invocation& inv);      // feeder_play.cc
+// The disk command's play action on an already chosen drive.
+int run_disk_play(const Invocation& inv, int drive);  // feeder_play.cc
 // The file form of the play command ("play FILE"), which run_play hands over to.
 int run_file_play(const Invocation& inv);  // play_command.cc
 // The disk command's copy and stills actions on an already chosen drive.
-int run_disk_media(const Invocation& inv, const std::string& action, int drive);  // disk_copy_commands.cc
+int run_disk_media(const Invocation& inv, const std::string& action,
+                   int drive);  // disk_copy_commands.cc
 // Completes the open data set's frame index slice by slice (`parts` slices in all),
 // drawing the slices done on standard error when `draw` is true. `keep_going` (may be
 // empty) is asked between slices; returns false when it ended the build.
@@ -79,5 +83,7 @@ bool complete_frame_index(const std::string& index_dir, int parts, bool draw,
 std::string channel_list(unsigned mask);  // media_commands.cc
 // A disk time "YYYY-MM-DD HH:MM:SS" (or a plain time number) as a time number.
 bool parse_disk_time(const std::string& text, uint32_t* out);  // disk_commands.cc
+// A time number as "YYYY-MM-DD HH:MM:SS".
+std::string format_disk_time(uint32_t t);  // disk_commands.cc
 
 }  // namespace virazav::cli

@@ -263,18 +263,23 @@ bool parse_disk_time(const std::string& text, uint32_t* out) {
   return parse_time(text, out);
 }
 
+std::string format_disk_time(uint32_t t) {
+  return format_time(t);
+}
+
 int run_disk(const Invocation& inv) {
   if (inv.args.positional.empty())
-    return usage(inv, "missing action: info, list, timeline, read, copy or stills");
+    return usage(inv, "missing action: info, list, timeline, read, play, copy or stills");
   const std::string& action = inv.args.positional[0];
   int drive = 0, status = kExitOk;
   if (action != "info" && action != "list" && action != "timeline" && action != "read" &&
-      action != "copy" && action != "stills") {
+      action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
   if (!drive_of(inv, &drive, &status)) return status;
   if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive);
   if (!expect_positional(inv, 2, 0, &status)) return status;
+  if (action == "play") return run_disk_play(inv, drive);
   if (action == "info") return run_info(drive);
   if (action == "list") return run_list(drive);
   if (action == "timeline") return run_timeline(inv, drive);
