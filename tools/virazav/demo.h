@@ -87,6 +87,10 @@ StepResult demo_split(Tour& tour);
 StepResult demo_bitmaps(Tour& tour);
 StepResult demo_play(Tour& tour);
 
+// The disk step (demo_disk_step.cc): a disk image written, a stretch copied off, the copy
+// played and a quad snapshot taken.
+StepResult demo_disk(Tour& tour);
+
 // The live step (demo_live_step.cc), and the port base it receives on: a free pair of UDP
 // ports from 50000 on, or 0.
 StepResult demo_live(Tour& tour);

@@ -407,6 +407,7 @@ constexpr TourStep kSteps[] = {
     {"split", demo_split, false},
     {"bitmaps", demo_bitmaps, false},
     {"play", demo_play, false},
+    {"disk", demo_disk, false},
     {"live", demo_live, false},
     {"unconnect", unconnect, false},
     {"reboot", reboot, false},
