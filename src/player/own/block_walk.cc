@@ -33,9 +33,12 @@ WalkStep BlockWalk::next(BlockPacket* out) {
     return WalkStep::kEnd;
   }
   done_ = true;  // until the packet is known to be whole
+  // The end marker closes the run however few bytes follow it.
+  if (left >= 2 && format::load_le16(at + recdisk::kPacketMarker) == recdisk::kPacketMarkerEnd) {
+    return WalkStep::kEnd;
+  }
   if (left < kPacketHeaderSize) return WalkStep::kDamaged;
   const uint16_t marker = format::load_le16(at + recdisk::kPacketMarker);
-  if (marker == recdisk::kPacketMarkerEnd) return WalkStep::kEnd;
   if (marker != recdisk::kPacketMarkerVideo && marker != recdisk::kPacketMarkerAudio) {
     return WalkStep::kDamaged;
   }

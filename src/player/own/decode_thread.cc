@@ -90,7 +90,6 @@ void Worker::run() {
     Block b;
     if (!s_.ring.take(&b, kTakeWaitMs)) continue;
     play_block(b);
-    s_.counters.blocks.fetch_add(1);
   }
 }
 
@@ -117,7 +116,10 @@ void Worker::play_block(const Block& b) {
   BlockWalk walk(b.bytes.data(), b.length);
   BlockPacket p;
   for (;;) {
-    if (stop_.load() || s_.ring.generation() != generation) return;
+    if (stop_.load() || s_.ring.generation() != generation) {
+      s_.counters.blocks.fetch_add(1);
+      return;
+    }
     const WalkStep step = walk.next(&p);
     if (step == WalkStep::kEnd) break;
     if (step == WalkStep::kDamaged) {
@@ -131,6 +133,7 @@ void Worker::play_block(const Block& b) {
       fast(p);
     }
   }
+  s_.counters.blocks.fetch_add(1);
   if (b.special != 0 && !s_.counters.unpaced.load()) {
     s_.ring.wait_unless_dropped(generation, fast_pause_ms(b.speed));
   }

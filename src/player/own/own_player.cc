@@ -34,6 +34,9 @@ int open(int, int, int, int) {
   s.views.clear();
   s.viewer.reset();
   s.counters.error_flag.store(0);
+  s.counters.pictures.store(0);
+  s.counters.sound_packets.store(0);
+  s.counters.blocks.store(0);
   s.counters.key_requests.fetch_add(1);
   s.ring.set_open(true);
   start_thread();
