@@ -1014,12 +1014,20 @@ VIRAZAV_API int VIRAZAV_CALL skip_back(void) VIRAZAV_NOEXCEPT;
  * hdd_read_start, the controls and snapshots, hdd_read_stop, play_end. */
 
 /* Zel_play_open: starts the player; again resets it.  a is not passed on (the
- * player is opened with 0); b, c and d are passed on unchanged.  Returns the
- * player's result (0 started).  Call it before any feeding. */
+ * player is opened with 0); b, c and d are passed on unchanged (the library's
+ * own player does not use them).  Returns the player's result (0 started).
+ * Call it before any feeding: until then the player takes no block.  After it:
+ * four pictures (layout 4) of channels 1..4 showing recorder channels 0..3,
+ * sound of channel 1, not muted, decoder status 0.  The player decodes on a
+ * thread of its own: in normal play every picture at the time its stamp says,
+ * with the sound channel's sound on the audio device (VIRAZAV_AUDIO); in fast,
+ * reverse and single-frame play the key pictures of each block at once, with a
+ * pause of 500 ms / speed code between blocks (docs/player.md). */
 VIRAZAV_API int VIRAZAV_CALL Zel_play_open(int a, int b, int c, int d) VIRAZAV_NOEXCEPT;
 
-/* play_end: stops the player's decoding (drops what it queued, silence).
- * Returns 0. */
+/* play_end: stops the player's decoding (drops what it queued, silence); the
+ * pictures stay for the snapshots.  The player takes no block until the next
+ * Zel_play_open.  Returns 0. */
 VIRAZAV_API int VIRAZAV_CALL play_end(void) VIRAZAV_NOEXCEPT;
 
 /* hdd_read_start: starts the disk feeder (mode as set, normally 0) with a
@@ -1181,14 +1189,18 @@ VIRAZAV_API int VIRAZAV_CALL set_make_bmp_mode(int mode) VIRAZAV_NOEXCEPT;
 VIRAZAV_API int VIRAZAV_CALL get_make_bmp_mode(void) VIRAZAV_NOEXCEPT;
 
 /* get_bmp: the latest picture of player channel `channel` (1..4) at its own
- * size, bottom-up 24-bit BGR.
- *   buffer: out, at least 704 x 576 x 3 bytes; width, height: out.
+ * size, bottom-up 24-bit BGR, rows of 3 x width bytes.
+ *   buffer: out, at least 704 x 576 x 3 bytes; width, height: out (NULL
+ *   skipped); 0 and 0 with the buffer untouched while the channel has no
+ *   picture yet; untouched for a channel outside 1..4.
  * The arguments go to the player unchanged; returns 0 whatever it answered. */
 VIRAZAV_API int VIRAZAV_CALL get_bmp(int channel, unsigned char* buffer, int* width,
                                      int* height) VIRAZAV_NOEXCEPT;
 
 /* get_dec_sts: the player's decoder status, unchanged: 1 when a picture failed
- * to decode since the last clear_dec_err, else 0. */
+ * to decode, or a block held a packet that could not be walked (an unknown
+ * marker, a length past the block, a payload that is no packet of its kind),
+ * since the last clear_dec_err or Zel_play_open; else 0. */
 VIRAZAV_API int VIRAZAV_CALL get_dec_sts(void) VIRAZAV_NOEXCEPT;
 
 /* set_init_dec: every channel of the player waits for its next key picture.
@@ -1198,13 +1210,21 @@ VIRAZAV_API int VIRAZAV_CALL set_init_dec(void) VIRAZAV_NOEXCEPT;
 /* clear_dec_err: clears the player's decoder error state.  Returns 0. */
 VIRAZAV_API int VIRAZAV_CALL clear_dec_err(void) VIRAZAV_NOEXCEPT;
 
-/* audio_set: value 1 mutes the player's sound, 0 plays it.  Returns the
- * player's result unchanged (the previous value). */
+/* audio_set: value 1 (any nonzero value) mutes the player's sound and drops
+ * what is queued, 0 plays it.  Returns the player's result unchanged (the
+ * previous value, 0 or 1). */
 VIRAZAV_API int VIRAZAV_CALL audio_set(int value) VIRAZAV_NOEXCEPT;
 
 /* Zel_set_viewer_mode: the player's viewer mode.  a = 0..7 goes to the player
  * with b unchanged and its result is returned (0, or -2 for b out of range);
- * any other a returns -1 without reaching the player. */
+ * any other a returns -1 without reaching the player.
+ *   a = 0     four pictures (layout 4) of channels 1..4; b not used
+ *   a = 1..4  one picture (layout 1) of channel a; b not used
+ *   a = 5     two pictures (layout 2): first 1 + (b & 3), second
+ *             1 + ((b >> 2) & 3); b 0..15
+ *   a = 6     channel group b (0..3): channels 1..4 show recorder channels
+ *             4b .. 4b + 3, black until their next key picture; layout kept
+ *   a = 7     sound of channel b (1..4), 0 none */
 VIRAZAV_API int VIRAZAV_CALL Zel_set_viewer_mode(int a, int b) VIRAZAV_NOEXCEPT;
 
 /* ---- JPEG stills ---------------------------------------------------------------------- */

@@ -29,6 +29,26 @@ constexpr size_t kStateBPredictor = 60;
 constexpr size_t kStateBIndex = 62;
 constexpr int kMaxStepIndex = 88;
 
+// The decoder state a packet carries for its first sample (state B).
+AdpcmState packet_state(const uint8_t* packet) {
+  AdpcmState st;
+  st.predictor = static_cast<int16_t>(format::load_le16(packet + kStateBPredictor));
+  st.index = packet[kStateBIndex];
+  return st;
+}
+
+// Decodes kAdpcmDataBytes bytes of codes (the earlier sample in the low
+// nibble) into kPcmPacketBytes bytes of 16-bit little-endian samples.
+void decode_codes(const uint8_t* codes, AdpcmState st, uint8_t* out) {
+  for (size_t i = 0; i < kAdpcmDataBytes; ++i) {
+    const uint8_t b = codes[i];
+    const int16_t lo = adpcm_decode_nibble(b & 0x0F, &st);
+    const int16_t hi = adpcm_decode_nibble(b >> 4, &st);
+    format::store_le16(out + 4 * i, static_cast<uint16_t>(lo));
+    format::store_le16(out + 4 * i + 2, static_cast<uint16_t>(hi));
+  }
+}
+
 }  // namespace
 
 int16_t adpcm_decode_nibble(int code, AdpcmState* s) {
@@ -95,19 +115,25 @@ int adpcm_decode_packet(uint8_t* packet, size_t room, int buffer_index) {
   if (copy > kAdpcmDataBytes) copy = kAdpcmDataBytes;
   std::memcpy(work.data(), start + kAudioHeaderBytes, copy);
   std::memset(work.data() + copy, 0, kAdpcmDataBytes - copy);
-  AdpcmState st;
-  st.predictor = static_cast<int16_t>(format::load_le16(start + kStateBPredictor));
-  st.index = start[kStateBIndex];
   // Samples go over the packet from the caller's first byte on; the codes
   // are already safe in the work buffer.
-  uint8_t* out = packet;
-  for (size_t i = 0; i < kAdpcmDataBytes; ++i) {
-    uint8_t b = work.data()[i];
-    int16_t lo = adpcm_decode_nibble(b & 0x0F, &st);
-    int16_t hi = adpcm_decode_nibble(b >> 4, &st);
-    format::store_le16(out + 4 * i, static_cast<uint16_t>(lo));
-    format::store_le16(out + 4 * i + 2, static_cast<uint16_t>(hi));
+  decode_codes(work.data(), packet_state(start), packet);
+  return static_cast<int>(kPcmPacketBytes);
+}
+
+int adpcm_decode_to_pcm(const uint8_t* packet, size_t length, uint8_t* pcm) {
+  if (packet == nullptr || pcm == nullptr) return 0;
+  format::PacketHeader h;
+  if (format::parse_packet_header(packet, length, format::kBackward, &h) != format::kPacketFound ||
+      h.kind != format::kKindAudio || length < kAudioHeaderBytes) {
+    return 0;
   }
+  // A packet cut short decodes its missing codes as zeros.
+  uint8_t codes[kAdpcmDataBytes] = {};
+  size_t copy = length - kAudioHeaderBytes;
+  if (copy > kAdpcmDataBytes) copy = kAdpcmDataBytes;
+  std::memcpy(codes, packet + kAudioHeaderBytes, copy);
+  decode_codes(codes, packet_state(packet), pcm);
   return static_cast<int>(kPcmPacketBytes);
 }
 

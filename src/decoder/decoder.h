@@ -143,4 +143,11 @@ bool adpcm_ready();
 // no audio packet header is found within room.
 int adpcm_decode_packet(uint8_t* packet, size_t room, int buffer_index);
 
+// Decodes the audio packet whose start code is at packet[0] (length bytes)
+// into 4096 samples, 8192 bytes of 16-bit little-endian PCM at `pcm`, without
+// the work buffers of set_up (any thread, any time). Codes missing from a
+// packet cut short decode as zeros. Returns 8192, or 0 when the bytes do not
+// begin with an audio packet header or hold less than its 64-byte header.
+int adpcm_decode_to_pcm(const uint8_t* packet, size_t length, uint8_t* pcm);
+
 }  // namespace virazav::decoder
