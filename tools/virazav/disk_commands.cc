@@ -40,10 +40,17 @@ bool parse_time(const std::string& text, uint32_t* out) {
       used == static_cast<int>(text.size()) && (sep == ' ' || sep == 'T')) {
     if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
       return false;
-    *out = s + 60 * (mi + 60 * (h + 24 * (d + 31 * (mo + 12 * (y - 2000)) - 32)));
+    const uint64_t number =
+        s + 60 * (mi + 60 * (h + 24 * (d + 31 * (mo + 12 * (uint64_t{y} - 2000)) - 32)));
+    if (number > 0x7FFFFFFF) return false;  // past 2066: no int time number holds it
+    *out = static_cast<uint32_t>(number);
     return true;
   }
-  return parse_u32(text, out);
+  // The disk exports take time numbers as int: a larger number would arrive negative.
+  int64_t n = 0;
+  if (!parse_number(text, 0, 0x7FFFFFFF, &n)) return false;
+  *out = static_cast<uint32_t>(n);
+  return true;
 }
 
 // The drive a DRIVE argument names: 0..9, or a path read as drive 9.

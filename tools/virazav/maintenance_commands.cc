@@ -22,8 +22,8 @@ namespace {
 // calls take the slot and the numbers in order.
 struct StoreFamily {
   const char* label;
-  std::vector<const char*> get_fields;
-  std::vector<const char*> set_fields;
+  std::vector<FieldSpec> get_fields;  // with the largest value each field of the line holds
+  std::vector<FieldSpec> set_fields;
   int (*get)(int slot, const std::vector<uint32_t>& v);
   int (*set)(int slot, const std::vector<uint32_t>& v);
 };
@@ -31,8 +31,8 @@ struct StoreFamily {
 const StoreFamily& memory_family() {
   static const StoreFamily f = {
       "memory",
-      {"A", "B"},
-      {"A", "B", "C"},
+      {{"A", 0xFFFFFF}, {"B", 0xFFFFFF}},
+      {{"A", 0xFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_mem_get(slot, v[0], v[1]); },
       [](int slot, const std::vector<uint32_t>& v) { return kora_mem_set(slot, v[0], v[1], v[2]); },
   };
@@ -42,8 +42,8 @@ const StoreFamily& memory_family() {
 const StoreFamily& i2c_family() {
   static const StoreFamily f = {
       "I2C register",
-      {"A", "B"},
-      {"A", "B", "C"},
+      {{"A", 0xFFFFFF}, {"B", 0xFFFF}},
+      {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_get(slot, v[0], v[1]); },
       [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_set(slot, v[0], v[1], v[2]); },
   };
@@ -53,8 +53,8 @@ const StoreFamily& i2c_family() {
 const StoreFamily& nvc_family() {
   static const StoreFamily f = {
       "Nvc value",
-      {"A", "B", "C"},
-      {"A", "B", "C", "D"},
+      {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
+      {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}, {"D", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_nvc_get(slot, v[0], v[1], v[2]); },
       [](int slot, const std::vector<uint32_t>& v) {
         return kora_nvc_set(slot, v[0], v[1], v[2], v[3]);
@@ -81,13 +81,13 @@ int run_store(const Invocation& inv, const StoreFamily& family) {
                                   : "unknown action '" + pos[0] + "' (get or set)");
   }
   bool is_set = pos[0] == "set";
-  const std::vector<const char*>& names = is_set ? family.set_fields : family.get_fields;
-  if (!expect_positional(inv, 1, names.size(), &status)) return status;
+  const std::vector<FieldSpec>& fields = is_set ? family.set_fields : family.get_fields;
+  if (!expect_positional(inv, 1, fields.size(), &status)) return status;
   std::vector<uint32_t> values;
   std::string error;
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < fields.size(); ++i) {
     uint32_t v = 0;
-    if (!parse_u32_arg(pos[i + 1], names[i], &v, &error)) return usage(inv, error);
+    if (!parse_field_arg(pos[i + 1], fields[i], &v, &error)) return usage(inv, error);
     values.push_back(v);
   }
   // The last number of a set is the value; the ones before it say where it goes.
