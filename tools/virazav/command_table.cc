@@ -248,7 +248,14 @@ constexpr Command kCommands[] = {
      "second, the length in seconds, 1 with audio or 0 without, and three unused zeros;\n"
      "--from, --seconds, --channels and --no-audio fill them in, --raw gives them as they\n"
      "are. A bar of the seconds downloaded is drawn on standard error when it is a\n"
-     "terminal (or with --progress).",
+     "terminal (or with --progress). The folders of FILE and DIR must exist.\n"
+     "The stretch received is counted from the frame index: from the first key frame to\n"
+     "one second after the last. When the recorder has less of the stretch than asked\n"
+     "for, the program says so (\"received 60 of 3600 s\").\n"
+     "Exit status: 0 when the whole stretch was downloaded and indexed; 1 when the\n"
+     "download failed or the index could not be written; 2 for a wrong command line;\n"
+     "3 when less than the stretch came (FILE and its index hold what did); 4 when\n"
+     "nothing is recorded in the stretch (no file written).",
      kDownloadOptions, run_download},
     {"live",
      "live [--for SECONDS] [--channels LIST] [--display CH] [--audio A | --wav FILE] [--mosaic]",

@@ -14,6 +14,8 @@ namespace virazav::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the library or the system reported a failure
 inline constexpr int kExitUsage = 2;    // the command line was wrong
+inline constexpr int kExitShort = 3;    // the job was done in part: less came than asked for
+inline constexpr int kExitNothing = 4;  // there was nothing to do it with: nothing was written
 
 // Prints "virazav: <what>: <library text> (<code>)" on standard error; returns kExitFailure.
 int report_failure(std::string_view what, int code);
