@@ -74,6 +74,7 @@ constexpr OptionDef kDiskOptions[] = {
     {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DD HH:MM:SS (or a time number)"},
     {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
     {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
+    {"replace", false, "", "copy: remove an earlier copy's files from DIR first"},
     {"area", true, "FIRST:SECTORS", "stills: the still area (default: from the disk label)"},
     {"speed", true, "N", "play: forward at speed N (1..99)"},
     {"back", true, "N", "play: back at speed N (1..99)"},
@@ -293,7 +294,7 @@ constexpr Command kCommands[] = {
      "disk read DRIVE --at TIME [--chunks N] [--out FILE]\n"
      "disk play DRIVE --at TIME [--speed N | --back N | --step] [--view quad|1..4]\n"
      "    [--snapshot DIR] [--for SECONDS]\n"
-     "disk copy DRIVE DIR --from TIME --to TIME [--progress]\n"
+     "disk copy DRIVE DIR --from TIME --to TIME [--replace] [--progress]\n"
      "disk stills DRIVE DIR [--area FIRST:SECTORS]",
      "read a recorder disk attached here, or an image of one",
      "DRIVE is a drive number 0..9 (VIRAZAV_PHYSICALDRIVE<N>, else /dev/sd<a+N>) or the\n"
@@ -312,7 +313,10 @@ constexpr Command kCommands[] = {
      "copy copies the recording from --from through the chunk at or after --to into the\n"
      "existing folder DIR as HDR.dat, .index and List.HDR (the pair that file playback\n"
      "plays), drawing the progress on standard error. It stops before HDR.dat reaches\n"
-     "2 GiB and before less than 1 MiB of DIR's file system stays free.\n"
+     "2 GiB and before less than 1 MiB of DIR's file system stays free. A DIR that holds\n"
+     "an earlier copy is refused unless --replace removes its files first. A --from after\n"
+     "--to is a wrong command line (exit 2); a stretch with nothing recorded copies\n"
+     "nothing and exits 4.\n"
      "stills writes every JPEG still of the still area into the existing folder DIR under\n"
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
      "with --area, else the one the disk label of the simulated recorder names.",

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "disk_index.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -15,7 +16,6 @@ namespace virazav::cli {
 
 namespace {
 
-constexpr int kImageDrive = 9;  // the drive number an image path is read through
 constexpr uint32_t kChunkBuffer = 0x200000;
 constexpr int32_t kCopyStart[3] = {0, 244333, 488666};
 
@@ -50,23 +50,6 @@ bool parse_time(const std::string& text, uint32_t* out) {
   int64_t n = 0;
   if (!parse_number(text, 0, 0x7FFFFFFF, &n)) return false;
   *out = static_cast<uint32_t>(n);
-  return true;
-}
-
-// The drive a DRIVE argument names: 0..9, or a path read as drive 9.
-bool drive_of(const Invocation& inv, int* drive, int* status) {
-  if (inv.args.positional.size() < 2) {
-    *status = usage(inv, "missing DRIVE (a number 0..9 or an image path)");
-    return false;
-  }
-  const std::string& word = inv.args.positional[1];
-  int64_t n = 0;
-  if (parse_number(word, 0, 9, &n)) {
-    *drive = static_cast<int>(n);
-    return true;
-  }
-  ::setenv("VIRAZAV_PHYSICALDRIVE9", word.c_str(), 1);
-  *drive = kImageDrive;
   return true;
 }
 
@@ -279,12 +262,13 @@ int run_disk(const Invocation& inv) {
     return usage(inv, "missing action: info, list, timeline, read, play, copy or stills");
   const std::string& action = inv.args.positional[0];
   int drive = 0, status = kExitOk;
+  std::string name;
   if (action != "info" && action != "list" && action != "timeline" && action != "read" &&
       action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
-  if (!drive_of(inv, &drive, &status)) return status;
-  if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive);
+  if (!resolve_drive(inv, &drive, &name, &status)) return status;
+  if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive, name);
   if (!expect_positional(inv, 2, 0, &status)) return status;
   if (action == "play") return run_disk_play(inv, drive);
   if (action == "info") return run_info(drive);
