@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -57,9 +59,25 @@ class DiskCommandTest : public ::testing::Test {
     return std::regex_search(out, m, kLine) ? std::stol(m[1]) : -1;
   }
 
+  // Overwrites `sectors` sectors from `sector` of an image with bytes of a fixed random
+  // sequence.
+  static void scramble(const std::string& image, int64_t sector, int sectors) {
+    std::mt19937 bytes(static_cast<unsigned>(sector));
+    std::vector<char> data(static_cast<size_t>(sectors) * 512);
+    for (char& c : data) c = static_cast<char>(bytes());
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(sector * 512);
+    f.write(data.data(), static_cast<std::streamsize>(data.size()));
+  }
+
   std::string dir_;
   fs::path old_cwd_;
 };
+
+// First sectors of the three index copies, and the recording list's place in a copy.
+constexpr int64_t kCopyStart[3] = {0, 244333, 488666};
+constexpr int kRecListFirst = 23;  // its control record, then the list
+constexpr int kRecListSectors = 56;
 
 TEST_F(DiskCommandTest, CopyOfStretchesWithNothingRecorded_IsRefusedAndWritesNothing) {
   struct Row {
@@ -122,6 +140,63 @@ TEST_F(DiskCommandTest, CopyIntoAMissingFolder_NamesIt) {
                                      "2024-05-10 10:00:00", "--to", "2024-05-10 10:00:05"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("copy into nowhere: no such folder"), std::string::npos) << run.err;
+}
+
+TEST_F(DiskCommandTest, ListOfAGoodImage_NamesTheCopyReadAndEveryRecording) {
+  const CliResult run = run_program({"disk", "list", "disk.img"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("index read from copy 2 (generation 2)\n2 recordings\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("[  0] 2024-05-10 10:00:00 .. 2024-05-10 10:00:19"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("[  1] 2024-05-10 10:01:20 .. 2024-05-10 10:01:"), std::string::npos)
+      << run.out;
+}
+
+TEST_F(DiskCommandTest, ImagesWithoutAUsableIndex_AreRefusedNotListed) {
+  // Random bytes where every copy's header and tables lie.
+  fs::copy_file("disk.img", "garbage.img");
+  for (int64_t start : kCopyStart) scramble("garbage.img", start, 1200);
+  // A good image whose recording list is damaged in all three copies.
+  fs::copy_file("disk.img", "nolist.img");
+  for (int64_t start : kCopyStart) scramble("nolist.img", start + kRecListFirst, kRecListSectors);
+  // A disk that was never written.
+  { std::ofstream("zero.img").close(); }
+  fs::resize_file("zero.img", fs::file_size("disk.img"));
+  struct Row {
+    const char* image;
+    std::string message;
+  } rows[] = {
+      {"garbage.img", "image garbage.img: no index copy has a valid header"},
+      {"nolist.img",
+       "image nolist.img: the record index cannot be loaded from any copy (newest: "
+       "copy 2 (generation 2))"},
+      {"zero.img", "image zero.img: the record index holds no sane recorded range"},
+      {"missing.img", "open disk image missing.img: no such file"},
+  };
+  for (const Row& r : rows) {
+    for (const char* action : {"list", "timeline", "info"}) {
+      const CliResult run = run_program({"disk", action, r.image});
+      EXPECT_EQ(run.status, 1) << action << " " << r.image << "\n" << run.out;
+      EXPECT_NE(run.err.find(r.message), std::string::npos) << action << " " << r.image << "\n"
+                                                            << run.err;
+      EXPECT_EQ(run.out.find("recordings"), std::string::npos) << action << " " << r.image;
+    }
+  }
+}
+
+TEST_F(DiskCommandTest, DamagedListInTheNewestCopy_IsListedFromTheNextAndSaysSo) {
+  fs::copy_file("disk.img", "damaged.img");
+  scramble("damaged.img", kCopyStart[2] + kRecListFirst, kRecListSectors);
+  const CliResult run = run_program({"disk", "list", "damaged.img"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("index read from copy 2 (generation 2), its recording list damaged: the "
+                         "list from copy 1"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("[  0] 2024-05-10 10:00:00 .. 2024-05-10 10:00:19"), std::string::npos)
+      << run.out;
 }
 
 }  // namespace

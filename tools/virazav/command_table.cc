@@ -299,6 +299,9 @@ constexpr Command kCommands[] = {
      "read a recorder disk attached here, or an image of one",
      "DRIVE is a drive number 0..9 (VIRAZAV_PHYSICALDRIVE<N>, else /dev/sd<a+N>) or the\n"
      "path of a disk image, read as drive 9. The drive is opened read-only and exclusively.\n"
+     "Every action but stills first loads the record index and checks that its times make\n"
+     "sense, naming the index copy it was read from; a disk whose index does not load from\n"
+     "any copy, or holds impossible times, is refused (exit 1).\n"
      "info prints the drive's size, the generation of each of the three index copies, the\n"
      "recorded range and the numbers of recordings and alarms.\n"
      "list prints every recording (start, end, kind) and every alarm with its times.\n"

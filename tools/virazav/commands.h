@@ -68,7 +68,8 @@ int run_disk(const Invocation& inv);      // disk_commands.cc
 int run_live(const Invocation& inv);      // live_command.cc
 int run_file(const Invocation& inv);      // feeder_play.cc
 // The disk command's play action on an already chosen drive.
-int run_disk_play(const Invocation& inv, int drive);  // feeder_play.cc
+int run_disk_play(const Invocation& inv, int drive,
+                  const std::string& name);  // feeder_play.cc
 // The file form of the play command ("play FILE"), which run_play hands over to.
 int run_file_play(const Invocation& inv);  // play_command.cc
 // The disk command's copy and stills actions on an already chosen drive, called `name` in

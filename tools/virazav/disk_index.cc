@@ -19,6 +19,13 @@ constexpr int kHeaderGeneration = 12;
 constexpr int kHeaderChecksum = 15;
 constexpr int kGenerations = 6;
 constexpr int kRecordingSlots = 1000;
+constexpr int kAlarmSlots = 50;
+// The recording list of a copy: its 8-byte control record in the copy's sector 23, the
+// 1000 entries of 28 bytes from sector 24 on.
+constexpr int kRecControlSector = 23;
+constexpr size_t kRecControlSize = 8;
+constexpr size_t kRecEntrySize = 28;
+constexpr uint32_t kRecListSectors = (kRecordingSlots * kRecEntrySize + 511) / 512;
 // Time numbers count every year as 372 days; the recorder writes years 2000..2099.
 constexpr uint32_t kTimeNumberYear = 32140800;
 constexpr uint32_t kLastTimeNumber = 100 * kTimeNumberYear - 1;
@@ -73,10 +80,57 @@ IndexCopies read_index_copies() {
   return copies;
 }
 
-std::string describe_copy_used(const IndexCopies& copies) {
+namespace {
+
+std::string describe_newest(const IndexCopies& copies) {
   if (copies.newest < 0) return "copy 0 (no copy has a valid header)";
   return "copy " + std::to_string(copies.newest) + " (generation " +
          std::to_string(copies.generation_used) + ")";
+}
+
+bool checksum_ok(const uint8_t* record, size_t size) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i + 1 < size; ++i) sum = static_cast<uint8_t>(sum + record[i]);
+  return sum == record[size - 1];
+}
+
+// Returns the copy whose recording list the library takes: the first, in the order newest,
+// newest + 2, newest + 1 (modulo 3), whose control record and entries in use pass their
+// checksums; -1 when none does.
+int find_recording_list_copy(const IndexCopies& copies) {
+  const int g = copies.generation_used;
+  const int order[kIndexCopies] = {g % 3, (g + 2) % 3, (g + 1) % 3};
+  std::vector<uint8_t> table(kRecListSectors * 512);
+  for (int c : order) {
+    uint8_t control[512];
+    if (hdd_read(kCopyStart[c] + kRecControlSector, 1, control) != 0) continue;
+    if (!checksum_ok(control, kRecControlSize)) continue;
+    const int count = control[0] | control[1] << 8;
+    const int oldest = control[2] | control[3] << 8;
+    if (count == 0) return c;
+    if (count > kRecordingSlots || oldest >= kRecordingSlots) continue;
+    if (hdd_read(kCopyStart[c] + kRecControlSector + 1, kRecListSectors, table.data()) != 0) {
+      continue;
+    }
+    bool ok = true;
+    for (int k = 0; k < count && ok; ++k) {
+      const size_t slot = static_cast<size_t>((oldest + k) % kRecordingSlots);
+      ok = checksum_ok(&table[slot * kRecEntrySize], kRecEntrySize);
+    }
+    if (ok) return c;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string describe_copy_used(const DiskIndex& index) {
+  std::string text = describe_newest(index.copies);
+  if (index.recording_list_copy >= 0 && index.recording_list_copy != index.copies.newest) {
+    text += ", its recording list damaged: the list from copy " +
+            std::to_string(index.recording_list_copy);
+  }
+  return text;
 }
 
 int open_drive(int drive, const std::string& name) {
@@ -95,6 +149,10 @@ int open_drive(int drive, const std::string& name) {
 
 int open_disk_index(int drive, const std::string& name, DiskIndex* out) {
   if (int st = open_drive(drive, name); st != kExitOk) return st;
+  return check_disk_index(name, out);
+}
+
+int check_disk_index(const std::string& name, DiskIndex* out) {
   first_section_play();
   out->copies = read_index_copies();
   auto refuse = [&](const std::string& why) {
@@ -106,7 +164,7 @@ int open_disk_index(int drive, const std::string& name, DiskIndex* out) {
   }
   if (read_start_end_sec(&out->start, &out->end) != 0) {
     return refuse("the record index cannot be loaded from any copy (newest: " +
-                  describe_copy_used(out->copies) + ")");
+                  describe_newest(out->copies) + ")");
   }
   if (!sane_time(out->start) || !sane_time(out->end) || out->start > out->end) {
     return refuse("the record index holds no sane recorded range (" + format_disk_time(out->start) +
@@ -119,6 +177,7 @@ int open_disk_index(int drive, const std::string& name, DiskIndex* out) {
                   std::to_string(oldest) + "; it has " + std::to_string(kRecordingSlots) +
                   " slots");
   }
+  out->recording_list_copy = find_recording_list_copy(out->copies);
   out->recordings.clear();
   for (int k = 0; k < count; ++k) {
     RecordingSpan s;
@@ -129,6 +188,24 @@ int open_disk_index(int drive, const std::string& name, DiskIndex* out) {
                     format_disk_time(s.start) + " .. " + format_disk_time(s.end) + ")");
     }
     out->recordings.push_back(s);
+  }
+  uint8_t alarm_count = 0, alarm_oldest = 0;
+  get_alarm_list(&alarm_count, &alarm_oldest);
+  if (alarm_count > kAlarmSlots || alarm_oldest >= kAlarmSlots) {
+    return refuse("the alarm list claims " + std::to_string(alarm_count) + " alarms from slot " +
+                  std::to_string(alarm_oldest) + "; it has " + std::to_string(kAlarmSlots) +
+                  " slots");
+  }
+  out->alarms.clear();
+  for (int k = 0; k < alarm_count; ++k) {
+    AlarmSpan a;
+    a.index = (alarm_oldest + k) % kAlarmSlots;
+    get_alarm_info(a.index, &a.start, &a.end);
+    if (!sane_time(a.start) || !sane_time(a.end) || a.start > a.end) {
+      return refuse("alarm " + std::to_string(a.index) + " has no sane times (" +
+                    format_disk_time(a.start) + " .. " + format_disk_time(a.end) + ")");
+    }
+    out->alarms.push_back(a);
   }
   return kExitOk;
 }

@@ -30,12 +30,21 @@ struct IndexCopies {
   int generation_used = 0;
 };
 
+// One alarm of the alarm list.
+struct AlarmSpan {
+  int index = 0;
+  uint32_t start = 0;
+  uint32_t end = 0;
+};
+
 // The loaded record index.
 struct DiskIndex {
   IndexCopies copies;
   uint32_t start = 0;  // the recorded range, as time numbers
   uint32_t end = 0;
   std::vector<RecordingSpan> recordings;
+  std::vector<AlarmSpan> alarms;
+  int recording_list_copy = -1;  // the copy whose recording list passed its checks first
 };
 
 // Resolves DRIVE (positional argument 1): a number 0..9, or the path of a disk image read
@@ -58,7 +67,11 @@ IndexCopies read_index_copies();
 // `name`), closes the drive and returns kExitFailure.
 int open_disk_index(int drive, const std::string& name, DiskIndex* out);
 
-// Returns "copy N (generation G)" for the copy the index was read from first.
-std::string describe_copy_used(const IndexCopies& copies);
+// As open_disk_index for a drive already open.
+int check_disk_index(const std::string& name, DiskIndex* out);
+
+// Returns "copy N (generation G)" for the copy the index was read from first, and names
+// the copy the recording list came from when that copy's was damaged.
+std::string describe_copy_used(const DiskIndex& index);
 
 }  // namespace virazav::cli

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "disk_index.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -159,7 +160,7 @@ int open_pair(const Invocation& inv, size_t first, std::string* data, std::strin
 
 }  // namespace
 
-int run_disk_play(const Invocation& inv, int drive) {
+int run_disk_play(const Invocation& inv, int drive, const std::string& name) {
   FeedPlan plan;
   int status = kExitOk;
   if (!parse_plan(inv, &plan, &status)) return status;
@@ -168,13 +169,12 @@ int run_disk_play(const Invocation& inv, int drive) {
   if (at == nullptr || !parse_disk_time(*at, &t))
     return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
   Zel_play_open(0, 0, 0, 0);
-  int rc = hdd_open(drive);
-  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
-  first_section_play();
+  DiskIndex index;
+  if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
   const int placed = search_play(static_cast<int>(t));
   std::printf("search %s: %s\n", format_disk_time(t).c_str(),
               placed == 1 ? "positioned at the time" : "positioned at the newest recording");
-  rc = hdd_read_start();
+  const int rc = hdd_read_start();
   if (rc != 0) {
     hdd_close();
     return report_failure("start the disk feeder", rc);
