@@ -15,6 +15,7 @@ constexpr OptionDef kMenuOptions[] = {
 };
 constexpr OptionDef kUpdateOptions[] = {
     {"kind", true, "K", "update kind passed to the recorder, 0..0xFF (default 0)"},
+    {"truncate", false, "", "upload the first 8 MiB of a longer FILE (refused without it)"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 constexpr OptionDef kDemoOptions[] = {
@@ -226,10 +227,14 @@ constexpr Command kCommands[] = {
      "recorder answers with.",
      {},
      run_nvc},
-    {"update", "update FILE [--kind K] [--progress]", "upload update data",
-     "Uploads the first 8 MiB of FILE as update data of kind K, followed by one zero\n"
-     "byte. A progress bar is drawn on standard error when it is a terminal (or with\n"
-     "--progress); otherwise one line sums the transfer up.",
+    {"update", "update FILE [--kind K] [--truncate] [--progress]", "upload update data",
+     "Uploads FILE as update data of kind K, followed by one zero byte. The recorder\n"
+     "takes at most 8 MiB (8388608 bytes): a longer FILE is refused, or with --truncate\n"
+     "its first 8 MiB are sent after a warning. A progress bar is drawn on standard error\n"
+     "when it is a terminal (or with --progress); otherwise one line sums the transfer up.\n"
+     "Exit status: 0 when all of FILE (or its first 8 MiB with --truncate) was sent; 1\n"
+     "when FILE cannot be read, is too long, or the upload failed; 2 for a wrong command\n"
+     "line; 3 when less was sent.",
      kUpdateOptions, run_update},
     {"demo", "demo [--out DIR] [--progress]", "tour the library against a built-in recorder",
      "Starts a simulated recorder inside this program (on 127.0.0.1, or 127.0.0.2 and on\n"

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@
 namespace virazav::cli {
 
 namespace {
+
+// The most update data the library sends: the first 8 MiB of the file.
+constexpr uintmax_t kUpdateLimit = 8u << 20;
 
 // One family of value commands: a getter and a setter with their argument names. The
 // calls take the slot and the numbers in order.
@@ -138,6 +142,25 @@ int run_update(const Invocation& inv) {
   } else {
     return report_problem("open " + file, std::strerror(errno));
   }
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec) return report_problem("open " + file, ec.message());
+  // The library sends at most the first 8 MiB and drops the rest without a word; a cut
+  // update image is worse than none, so it goes out only when asked for.
+  const bool cut = size > kUpdateLimit;
+  if (cut && !inv.args.has("truncate")) {
+    return report_problem("upload " + file, std::to_string(size) +
+                                                " bytes, but the recorder takes the first " +
+                                                std::to_string(kUpdateLimit) +
+                                                " (8 MiB) only; give --truncate to upload those");
+  }
+  if (cut) {
+    std::fprintf(stderr,
+                 "virazav: warning: uploading only the first %llu of the %llu bytes of %s\n",
+                 static_cast<unsigned long long>(kUpdateLimit),
+                 static_cast<unsigned long long>(size), file.c_str());
+  }
+  const uintmax_t expected = cut ? kUpdateLimit : size;
   bool draw = inv.args.has("progress") || stderr_is_terminal();
   return run_connected(inv.global, [&](Session& s) {
     ProgressBar bar("upload", draw);
@@ -148,8 +171,14 @@ int run_update(const Invocation& inv) {
     }
     bar.finish();
     if (rc < 0) return report_failure("upload " + file, rc);
-    std::printf("uploaded %d bytes of %s as update kind %s\n", rc, file.c_str(),
-                dec_hex(static_cast<uint32_t>(kind)).c_str());
+    std::printf("uploaded %d bytes of %s as update kind %s%s\n", rc, file.c_str(),
+                dec_hex(static_cast<uint32_t>(kind)).c_str(),
+                cut ? (" (cut from " + std::to_string(size) + " bytes)").c_str() : "");
+    if (static_cast<uintmax_t>(rc) < expected) {
+      std::fprintf(stderr, "virazav: upload %s: sent %d of %llu bytes\n", file.c_str(), rc,
+                   static_cast<unsigned long long>(expected));
+      return kExitShort;
+    }
     return kExitOk;
   });
 }
