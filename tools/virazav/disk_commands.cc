@@ -59,9 +59,7 @@ int run_info(int drive, const std::string& name) {
                 cylinders * 8225280.0 / 1e9);
   } else {
     std::printf("%s: probe result %d (%s)\n", name.c_str(), cylinders,
-                cylinders == -3   ? "not a fixed disk"
-                : cylinders == -4 ? "not the recorder's geometry"
-                                  : "cannot be probed");
+                virazav_disk_strerror(VIRAZAV_DISK_DRIVE, cylinders));
   }
   if (int st = open_drive(drive, name); st != kExitOk) return st;
   first_section_play();

@@ -110,7 +110,9 @@ int run_copy(const Invocation& inv, int drive, const std::string& name) {
     return kExitNothing;
   }
   int rc = hdd_copy_usb(dir.c_str(), static_cast<int>(start), static_cast<int>(end));
-  if (rc != 0) return close_with(report_failure("start the copy into " + dir, rc));
+  if (rc != 0) {
+    return close_with(report_disk_failure("start the copy into " + dir, VIRAZAV_DISK_COPY, rc));
+  }
 
   const bool draw = stderr_is_terminal() || inv.args.has("progress");
   int st = 0;
@@ -185,7 +187,7 @@ int run_stills(const Invocation& inv, int drive, const std::string& name) {
     if (r <= 0) continue;
     const std::string path = (std::filesystem::path(dir) / name).string();
     int t = hdd_write_jpeg_file(path.c_str(), r, buffer, total);
-    if (t < 0) return close_with(report_failure("write " + path, t));
+    if (t < 0) return close_with(report_disk_failure("write " + path, VIRAZAV_DISK_STILL_FILE, t));
     total = t;
     std::printf("%s  %d bytes\n", name, r);
     ++sequence;

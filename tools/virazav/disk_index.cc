@@ -144,7 +144,7 @@ int open_drive(int drive, const std::string& name) {
       return report_problem("open disk image " + std::string(path), "no such file");
     }
   }
-  return report_failure("open " + name, rc);
+  return report_disk_failure("open " + name, VIRAZAV_DISK_DRIVE, rc);
 }
 
 int open_disk_index(int drive, const std::string& name, DiskIndex* out) {

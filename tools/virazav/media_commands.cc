@@ -114,6 +114,7 @@ int run_index(const Invocation& inv) {
     std::error_code ec;
     std::filesystem::remove(index_path, ec);
   }
+  if (!check_readable(file, &status)) return status;
   DecoderScope decoder;
   if (decoder.rc() != 0) return report_problem("index", "the decoder could not be set up");
   unsigned size = Mpeg4DLdata_fileopen(file.c_str(), dir.c_str(), dir.c_str(), kIndexParts);
@@ -149,6 +150,7 @@ int run_split(const Invocation& inv) {
   if (!expect_positional(inv, 0, 2, &status)) return status;
   const std::string file = inv.args.positional[0];
   const std::string dir = inv.args.positional[1];
+  if (!check_readable(file, &status)) return status;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) return report_problem("split: folder " + dir, ec.message());

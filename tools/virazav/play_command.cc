@@ -229,6 +229,7 @@ int run_file_play(const Invocation& inv) {
   }
   // Ctrl-C ends the play (or the index build) in order; the player closes the data set,
   // the sound and the decoder on every return.
+  if (int status = kExitOk; !check_readable(st.setup.file, &status)) return status;
   InterruptCatcher interrupt;
   DataSetPlayer player;
   std::string error;
