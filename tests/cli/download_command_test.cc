@@ -51,8 +51,8 @@ TEST_F(DownloadCommandTest, WholeStretch_ReportsItAllAndExitsZero) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("downloaded 5 of 5 s"), std::string::npos) << r.out;
   EXPECT_EQ(r.err.find("received"), std::string::npos) << r.err;
-  ASSERT_TRUE(fs::exists(".index"));
-  EXPECT_GT(fs::file_size(".index"), 0u);
+  ASSERT_TRUE(fs::exists("rec.mpg.idx/.index"));
+  EXPECT_GT(fs::file_size("rec.mpg.idx/.index"), 0u);
   EXPECT_GT(fs::file_size("rec.mpg"), 292u);
 }
 
@@ -66,7 +66,7 @@ TEST_F(DownloadCommandTest, LongerRequestThanRecorded_ReportsTheShortfallAndExit
   EXPECT_EQ(r.err.find("3600/3600"), std::string::npos) << r.err;
   // What came is kept: the stream file and its index.
   EXPECT_GT(fs::file_size("rec.mpg"), 292u);
-  EXPECT_GT(fs::file_size(".index"), 0u);
+  EXPECT_GT(fs::file_size("rec.mpg.idx/.index"), 0u);
 
   // A stretch that starts before the recording is short by the seconds before it.
   const CliResult early = download("early.mpg", "2024-05-01T09:59:57", 6);
@@ -80,7 +80,7 @@ TEST_F(DownloadCommandTest, NothingRecordedInTheStretch_WritesNothingAndExitsFou
   EXPECT_NE(r.out.find("no file written"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("nothing in that stretch"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists("rec.mpg"));
-  EXPECT_FALSE(fs::exists(".index"));
+  EXPECT_FALSE(fs::exists("rec.mpg.idx/.index"));
 }
 
 TEST_F(DownloadCommandTest, MissingIndexOrFileFolder_FailsBeforeAskingTheRecorder) {
@@ -95,12 +95,12 @@ TEST_F(DownloadCommandTest, MissingIndexOrFileFolder_FailsBeforeAskingTheRecorde
   EXPECT_FALSE(fs::exists("rec.mpg"));
   EXPECT_FALSE(sent("SendDataF"));
 
-  // An existing index folder gets the index, the file's folder none.
+  // An existing index folder gets the index, the file's own index folder none.
   fs::create_directory("idx");
   const CliResult elsewhere = download("rec.mpg", "2024-05-01T10:00:00", 4, {"--index-dir", "idx"});
   EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
   EXPECT_GT(fs::file_size("idx/.index"), 0u);
-  EXPECT_FALSE(fs::exists(".index"));
+  EXPECT_FALSE(fs::exists("rec.mpg.idx/.index"));
 }
 
 }  // namespace

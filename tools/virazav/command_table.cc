@@ -29,7 +29,7 @@ constexpr OptionDef kDownloadOptions[] = {
     {"channels", true, "LIST", "video channels, e.g. 0,1,5, or all (default all)"},
     {"no-audio", false, "", "leave the audio out"},
     {"raw", true, "V1,...,V12", "send these twelve SendDataF values instead of the above"},
-    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: FILE.idx)"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 
@@ -48,7 +48,7 @@ constexpr OptionDef kLiveOptions[] = {
 };
 
 constexpr OptionDef kPlayOptions[] = {
-    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: FILE.idx)"},
     {"channel", true, "N|all", "display channel 0..15, or all with a mosaic (default: lowest)"},
     {"out", true, "DIR", "folder for the pictures <ch>.bmp and mosaic.bmp (default play-out)"},
     {"audio", true, "A", "play audio channel A (0..3) on the audio device"},
@@ -59,7 +59,7 @@ constexpr OptionDef kPlayOptions[] = {
 };
 
 constexpr OptionDef kIndexOptions[] = {
-    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: FILE.idx)"},
     {"rebuild", false, "", "build the index from the stream file even when .index exists"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
@@ -165,8 +165,8 @@ constexpr Command kCommands[] = {
      "play FILE [--channel N|all] [--out DIR] [--audio A | --wav FILE] [--script STEPS]\n"
      "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
      "play a downloaded stream file, or drive the recorder's own playback",
-     "FILE: plays a stream file that download wrote, with its frame index .index (in the\n"
-     "file's folder or --index-dir; built, with a progress bar, when missing). The\n"
+     "FILE: plays a stream file that download wrote, with its frame index .index (in its\n"
+     "own folder FILE.idx or --index-dir; built, with a progress bar, when missing). The\n"
      "display channel's pictures are written to DIR/<ch>.bmp (--out DIR) as they are\n"
      "shown; with --channel all every channel's are, and a 4 x 4 mosaic of them to\n"
      "DIR/mosaic.bmp. --audio plays a sound channel on the device VIRAZAV_AUDIO names,\n"
@@ -249,7 +249,8 @@ constexpr Command kCommands[] = {
      "download FILE --raw V1,...,V12 [--index-dir DIR]",
      "download recorded data into a stream file and its frame index",
      "Copies a stretch of recorded video and audio into FILE (an MPEG program stream) and\n"
-     "writes the frame index DIR/.index at the end. The recorder takes twelve numbers:\n"
+     "writes the frame index DIR/.index at the end (DIR: FILE.idx, made when missing,\n"
+     "unless --index-dir names another). The recorder takes twelve numbers:\n"
      "the channel mask (0: all), the start year (two digits), month, day, hour, minute,\n"
      "second, the length in seconds, 1 with audio or 0 without, and three unused zeros;\n"
      "--from, --seconds, --channels and --no-audio fill them in, --raw gives them as they\n"
@@ -279,7 +280,12 @@ constexpr Command kCommands[] = {
      "build or load a stream file's frame index and tell what the file holds",
      "Opens the stream file FILE, loads its frame index DIR/.index or builds it (with a\n"
      "progress bar), and prints the channels, the duration from the first to the last key\n"
-     "frame, and the key frames and audio packets of each channel.",
+     "frame, and the key frames and audio packets of each channel.\n"
+     "Each stream file keeps its index in a folder of its own, FILE.idx, unless\n"
+     "--index-dir names another. An index whose entries do not point at the file's\n"
+     "packets belongs to another file (or is no frame index, like a disk copy's .index):\n"
+     "in FILE.idx it is built anew, with a note; in a folder given with --index-dir it is\n"
+     "refused (exit 1) unless --rebuild.",
      kIndexOptions, run_index},
     {"split", "split FILE DIR", "cut a stream file into picture data files and WAV files",
      "Writes DIR/<channel>_<tick>.dat for every video packet that starts a picture\n"

@@ -11,6 +11,7 @@
 #include "progress.h"
 #include "report.h"
 #include "session.h"
+#include "stream_index.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -192,13 +193,6 @@ int run_download(const Invocation& inv) {
                                 0};
     std::copy(v, v + kFieldCount, fields);
   }
-  std::string index_dir;
-  if (const std::string* d = inv.args.value("index-dir")) {
-    index_dir = *d;
-  } else {
-    index_dir = std::filesystem::path(out).parent_path().string();
-    if (index_dir.empty()) index_dir = ".";
-  }
   // The library cannot make folders: a missing one would lose the stream file or its
   // index only after the whole stretch has crossed the network.
   std::error_code dir_ec;
@@ -206,9 +200,18 @@ int run_download(const Invocation& inv) {
   if (!out_dir.empty() && !std::filesystem::is_directory(out_dir, dir_ec)) {
     return report_problem("download into " + out, "the folder " + out_dir + " does not exist");
   }
-  if (!std::filesystem::is_directory(index_dir, dir_ec)) {
-    return report_problem("download into " + out,
-                          "the index folder " + index_dir + " does not exist");
+  // The index goes into the file's own index folder unless --index-dir names another.
+  std::string index_dir;
+  if (const std::string* d = inv.args.value("index-dir")) {
+    index_dir = *d;
+    if (!std::filesystem::is_directory(index_dir, dir_ec)) {
+      return report_problem("download into " + out,
+                            "the index folder " + index_dir + " does not exist");
+    }
+  } else {
+    index_dir = own_index_dir(out);
+    std::filesystem::create_directories(index_dir, dir_ec);
+    if (dir_ec) return report_problem("create the index folder " + index_dir, dir_ec.message());
   }
   const bool draw = inv.args.has("progress") || stderr_is_terminal();
   const auto index = std::filesystem::path(index_dir) / ".index";
