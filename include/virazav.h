@@ -117,6 +117,31 @@ enum {
  * Does not block; any thread. */
 VIRAZAV_API const char* VIRAZAV_CALL virazav_strerror(int code) VIRAZAV_NOEXCEPT;
 
+/* The families of the disk side's results (-1..-7), for virazav_disk_strerror:
+ * the same number means different things in different families. */
+enum {
+  VIRAZAV_DISK_DRIVE = 1,       /* hdd_get, hdd_open, hdd_read, hdd_read_hdsw,
+                                   read_start_end_sec */
+  VIRAZAV_DISK_FEEDER = 2,      /* hdd_read_start, hdd_read_stop, file_read_stop */
+  VIRAZAV_DISK_FILE_OPEN = 3,   /* playfile */
+  VIRAZAV_DISK_FILE_SEARCH = 4, /* file_search */
+  VIRAZAV_DISK_STILL = 5,       /* hdd_read_jpeg */
+  VIRAZAV_DISK_STILL_FILE = 6,  /* hdd_write_jpeg_file */
+  VIRAZAV_DISK_COPY = 7         /* hdd_copy_usb */
+};
+
+/* virazav_disk_strerror: short English text for a result of the disk side.
+ *   family: one of VIRAZAV_DISK_*, the family of the function that returned
+ *           the code.
+ *   code:   that function's result.
+ * Returns a static text, never NULL: "success" for 0, "value" for other
+ * non-negative results, the text of the code in that family, the text of
+ * virazav_strerror for -13 (out of memory), "unknown code" for a code the
+ * family never returns and "unknown disk family" for a family outside 1..7.
+ * Does not block; any thread. */
+VIRAZAV_API const char* VIRAZAV_CALL virazav_disk_strerror(int family,
+                                                           int code) VIRAZAV_NOEXCEPT;
+
 /* virazav_version: the library version as "major.minor.patch". Any thread. */
 VIRAZAV_API const char* VIRAZAV_CALL virazav_version(void) VIRAZAV_NOEXCEPT;
 

@@ -51,6 +51,46 @@ constexpr CodeText kCodeTexts[] = {
     {VIRAZAV_ERR_STREAM_FILE, "download stream file could not be created or written"},
 };
 
+// The disk side's results per family; a family's code never changes meaning.
+struct DiskCodeText {
+  int family;
+  int code;
+  const char* text;
+};
+
+constexpr DiskCodeText kDiskCodeTexts[] = {
+    {VIRAZAV_DISK_DRIVE, -1,
+     "the drive cannot be opened (absent, or held by another open), "
+     "or no drive is open"},
+    {VIRAZAV_DISK_DRIVE, -2,
+     "the drive cannot be read there (its geometry, or a sector "
+     "past its end)"},
+    {VIRAZAV_DISK_DRIVE, -3, "removable media, not a fixed disk"},
+    {VIRAZAV_DISK_DRIVE, -4,
+     "not the recorder's geometry (512-byte sectors, 255 heads, "
+     "63 sectors a track)"},
+    {VIRAZAV_DISK_FEEDER, -1, "the feeder is running already (start) or not running (stop)"},
+    {VIRAZAV_DISK_FILE_OPEN, -1, "the data file or the index file cannot be opened"},
+    {VIRAZAV_DISK_FILE_OPEN, -3, "the running file feeder did not end within 5 s"},
+    {VIRAZAV_DISK_FILE_SEARCH, -1, "no file is playing"},
+    {VIRAZAV_DISK_FILE_SEARCH, -2, "the time lies outside the file's range"},
+    {VIRAZAV_DISK_FILE_SEARCH, -3, "the file feeder did not become idle within 5 s"},
+    {VIRAZAV_DISK_STILL, -1, "no cursor, work buffer or name buffer given"},
+    {VIRAZAV_DISK_STILL, -2, "16 MiB scanned without a still's start marker"},
+    {VIRAZAV_DISK_STILL, -3, "the sector at the cursor cannot be read (or no drive is open)"},
+    {VIRAZAV_DISK_STILL, -5, "the still's header is valid but the rest cannot be read"},
+    {VIRAZAV_DISK_STILL, -6, "no still at the cursor; a start marker further on"},
+    {VIRAZAV_DISK_STILL, -7, "the end of the still area"},
+    {VIRAZAV_DISK_STILL_FILE, -1, "the still's file cannot be created"},
+    {VIRAZAV_DISK_STILL_FILE, -2, "the still's file was not written whole"},
+    {VIRAZAV_DISK_COPY, -1,
+     "a copy is running, or the copy's files cannot be opened in the "
+     "folder"},
+};
+
+constexpr int kFirstDiskFamily = VIRAZAV_DISK_DRIVE;
+constexpr int kLastDiskFamily = VIRAZAV_DISK_COPY;
+
 // The named locks every process of the library shares, made at load.
 struct NamedLocks {
   // "PLAYMODE" is owned by the player, whose mode writes hold it.
@@ -75,12 +115,25 @@ const char* code_text(int code) {
   return "unknown code";
 }
 
+const char* disk_code_text(int family, int code) {
+  if (family < kFirstDiskFamily || family > kLastDiskFamily) return "unknown disk family";
+  if (code >= 0 || code == VIRAZAV_ERR_NO_MEMORY) return code_text(code);
+  for (const DiskCodeText& c : kDiskCodeTexts) {
+    if (c.family == family && c.code == code) return c.text;
+  }
+  return "unknown code";
+}
+
 }  // namespace virazav::module
 
 extern "C" {
 
 const char* virazav_strerror(int code) noexcept {
   return virazav::module::code_text(code);
+}
+
+const char* virazav_disk_strerror(int family, int code) noexcept {
+  return virazav::module::disk_code_text(family, code);
 }
 
 const char* virazav_version(void) noexcept {

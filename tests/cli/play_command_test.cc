@@ -330,7 +330,7 @@ TEST_F(PlayCommandTest, RefusedCommandLinesAndFiles_GiveTheirExitStatusAndReason
       {{"play", "rec.mpg", "extra"}, "", 2, "too many arguments"},
       {{"play", "control", "1", "--channel", "2"}, "", 2, "--channel belongs to 'play FILE'"},
       {{"play", "text.mpg"}, "", 1, "not a stream file"},
-      {{"play", "missing.mpg"}, "", 1, "not a stream file"},
+      {{"play", "missing.mpg"}, "", 1, "open missing.mpg: No such file or directory"},
       {{"play", "rec.mpg", "--channel", "5"}, "", 1, "channel 5 has no video (channels 0,1)"},
       {{"play", "rec.mpg", "--audio", "0"}, "VIRAZAV_AUDIO=none", 1, "audio channel 0 cannot play"},
       {{"play", "rec.mpg", "--wav", "s.wav", "--audio", "2"}, "", 1, "audio channel 2 cannot play"},

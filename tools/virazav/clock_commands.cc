@@ -36,6 +36,23 @@ constexpr SwitchFamily kSwitchFamilies[] = {
 // VIRAZAV_ERR_JPEG_RESET by design, after sending it without awaiting a reply.
 constexpr int kJpegResetItem = 99;
 
+// The largest values of the lines' fields: a switch item has six hex digits, a set's
+// item two, a combined word four.
+constexpr uint32_t kItemMax = 0xFFFFFF;
+constexpr uint32_t kByteMax = 0xFF;
+constexpr uint32_t kWordMax = 0xFFFF;
+
+// Returns true for a date or time word that fits the command line as one field: the
+// recorder splits its lines at blanks, so a blank or a control character would shift
+// every field after it.
+bool is_one_field(const std::string& word) {
+  if (word.empty()) return false;
+  for (char c : word) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
 const SwitchFamily* find_family(std::string_view name) {
   for (const SwitchFamily& f : kSwitchFamilies) {
     if (f.name == name) return &f;
@@ -109,6 +126,9 @@ int run_time(const Invocation& inv) {
     return time_set(inv, date, time);
   }
   if (!expect_positional(inv, 1, 2, &status)) return status;
+  if (!is_one_field(pos[1]) || !is_one_field(pos[2])) {
+    return usage(inv, "DATE and TIME must be single words without blanks, like 24/05/01 10:00:00");
+  }
   return time_set(inv, pos[1], pos[2]);
 }
 
@@ -121,9 +141,10 @@ int run_switch(const Invocation& inv) {
     return usage(inv, "unknown switch family '" + pos[0] + "' (cam, hd, jpeg)");
   std::string error;
   if (pos[1] == "get") {
-    int item = 0;
+    uint32_t field = 0;
     if (!expect_positional(inv, 2, 1, &status)) return status;
-    if (!parse_int_arg(pos[2], "ITEM", &item, &error)) return usage(inv, error);
+    if (!parse_field_arg(pos[2], {"ITEM", kItemMax}, &field, &error)) return usage(inv, error);
+    const int item = static_cast<int>(field);
     return run_connected(inv.global, [&](Session& s) {
       int rc = family->get(s.slot(), item);
       std::string what = std::string(family->label) + " " + dec_hex(static_cast<uint32_t>(item));
@@ -134,11 +155,14 @@ int run_switch(const Invocation& inv) {
     });
   }
   if (pos[1] != "set") return usage(inv, "unknown action '" + pos[1] + "' (get or set)");
-  int a = 0, b = 0;
+  uint32_t fa = 0, fb = 0;
   if (!expect_positional(inv, 2, 2, &status)) return status;
-  if (!parse_int_arg(pos[2], "A", &a, &error) || !parse_int_arg(pos[3], "B", &b, &error)) {
+  const uint32_t value_max = (uint32_t{1} << (4 * family->value_width)) - 1;
+  if (!parse_field_arg(pos[2], {"A", kByteMax}, &fa, &error) ||
+      !parse_field_arg(pos[3], {"B", value_max}, &fb, &error)) {
     return usage(inv, error);
   }
+  const int a = static_cast<int>(fa), b = static_cast<int>(fb);
   return run_connected(inv.global, [&](Session& s) {
     int rc = family->set(s.slot(), a, b);
     std::string what = std::string(family->label) + " " + dec_hex(static_cast<uint32_t>(a)) +
@@ -167,9 +191,13 @@ int run_combi(const Invocation& inv) {
   std::string error;
   for (int i = 0; i < 5; ++i) {
     std::string name = (pos[0] == "set" || i == 4 ? "W" : "P") + std::to_string(i + 1);
-    if (!parse_int_arg(pos[static_cast<size_t>(i) + 1], name, &w[i], &error)) {
+    // Every word is four hex digits on the line, but for a get P1 is two.
+    const uint32_t max = pos[0] == "get" && i == 0 ? kByteMax : kWordMax;
+    uint32_t v = 0;
+    if (!parse_field_arg(pos[static_cast<size_t>(i) + 1], {name.c_str(), max}, &v, &error)) {
       return usage(inv, error);
     }
+    w[i] = static_cast<int>(v);
   }
   if (pos[0] == "set") {
     return run_connected(inv.global, [&](Session& s) {

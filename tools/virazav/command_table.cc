@@ -15,6 +15,7 @@ constexpr OptionDef kMenuOptions[] = {
 };
 constexpr OptionDef kUpdateOptions[] = {
     {"kind", true, "K", "update kind passed to the recorder, 0..0xFF (default 0)"},
+    {"truncate", false, "", "upload the first 8 MiB of a longer FILE (refused without it)"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 constexpr OptionDef kDemoOptions[] = {
@@ -28,7 +29,7 @@ constexpr OptionDef kDownloadOptions[] = {
     {"channels", true, "LIST", "video channels, e.g. 0,1,5, or all (default all)"},
     {"no-audio", false, "", "leave the audio out"},
     {"raw", true, "V1,...,V12", "send these twelve SendDataF values instead of the above"},
-    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: FILE.idx)"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
 
@@ -47,7 +48,7 @@ constexpr OptionDef kLiveOptions[] = {
 };
 
 constexpr OptionDef kPlayOptions[] = {
-    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: FILE.idx)"},
     {"channel", true, "N|all", "display channel 0..15, or all with a mosaic (default: lowest)"},
     {"out", true, "DIR", "folder for the pictures <ch>.bmp and mosaic.bmp (default play-out)"},
     {"audio", true, "A", "play audio channel A (0..3) on the audio device"},
@@ -58,7 +59,7 @@ constexpr OptionDef kPlayOptions[] = {
 };
 
 constexpr OptionDef kIndexOptions[] = {
-    {"index-dir", true, "DIR", "folder of the frame index .index (default: the file's folder)"},
+    {"index-dir", true, "DIR", "folder of the frame index .index (default: FILE.idx)"},
     {"rebuild", false, "", "build the index from the stream file even when .index exists"},
     {"progress", false, "", "draw the progress bar even when standard error is not a terminal"},
 };
@@ -74,6 +75,7 @@ constexpr OptionDef kDiskOptions[] = {
     {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DD HH:MM:SS (or a time number)"},
     {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
     {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
+    {"replace", false, "", "copy: remove an earlier copy's files from DIR first"},
     {"area", true, "FIRST:SECTORS", "stills: the still area (default: from the disk label)"},
     {"speed", true, "N", "play: forward at speed N (1..99)"},
     {"back", true, "N", "play: back at speed N (1..99)"},
@@ -163,8 +165,8 @@ constexpr Command kCommands[] = {
      "play FILE [--channel N|all] [--out DIR] [--audio A | --wav FILE] [--script STEPS]\n"
      "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
      "play a downloaded stream file, or drive the recorder's own playback",
-     "FILE: plays a stream file that download wrote, with its frame index .index (in the\n"
-     "file's folder or --index-dir; built, with a progress bar, when missing). The\n"
+     "FILE: plays a stream file that download wrote, with its frame index .index (in its\n"
+     "own folder FILE.idx or --index-dir; built, with a progress bar, when missing). The\n"
      "display channel's pictures are written to DIR/<ch>.bmp (--out DIR) as they are\n"
      "shown; with --channel all every channel's are, and a 4 x 4 mosaic of them to\n"
      "DIR/mosaic.bmp. --audio plays a sound channel on the device VIRAZAV_AUDIO names,\n"
@@ -225,10 +227,14 @@ constexpr Command kCommands[] = {
      "recorder answers with.",
      {},
      run_nvc},
-    {"update", "update FILE [--kind K] [--progress]", "upload update data",
-     "Uploads the first 8 MiB of FILE as update data of kind K, followed by one zero\n"
-     "byte. A progress bar is drawn on standard error when it is a terminal (or with\n"
-     "--progress); otherwise one line sums the transfer up.",
+    {"update", "update FILE [--kind K] [--truncate] [--progress]", "upload update data",
+     "Uploads FILE as update data of kind K, followed by one zero byte. The recorder\n"
+     "takes at most 8 MiB (8388608 bytes): a longer FILE is refused, or with --truncate\n"
+     "its first 8 MiB are sent after a warning. A progress bar is drawn on standard error\n"
+     "when it is a terminal (or with --progress); otherwise one line sums the transfer up.\n"
+     "Exit status: 0 when all of FILE (or its first 8 MiB with --truncate) was sent; 1\n"
+     "when FILE cannot be read, is too long, or the upload failed; 2 for a wrong command\n"
+     "line; 3 when less was sent.",
      kUpdateOptions, run_update},
     {"demo", "demo [--out DIR] [--progress]", "tour the library against a built-in recorder",
      "Starts a simulated recorder inside this program (on 127.0.0.1, or 127.0.0.2 and on\n"
@@ -243,12 +249,20 @@ constexpr Command kCommands[] = {
      "download FILE --raw V1,...,V12 [--index-dir DIR]",
      "download recorded data into a stream file and its frame index",
      "Copies a stretch of recorded video and audio into FILE (an MPEG program stream) and\n"
-     "writes the frame index DIR/.index at the end. The recorder takes twelve numbers:\n"
+     "writes the frame index DIR/.index at the end (DIR: FILE.idx, made when missing,\n"
+     "unless --index-dir names another). The recorder takes twelve numbers:\n"
      "the channel mask (0: all), the start year (two digits), month, day, hour, minute,\n"
      "second, the length in seconds, 1 with audio or 0 without, and three unused zeros;\n"
      "--from, --seconds, --channels and --no-audio fill them in, --raw gives them as they\n"
      "are. A bar of the seconds downloaded is drawn on standard error when it is a\n"
-     "terminal (or with --progress).",
+     "terminal (or with --progress). The folders of FILE and DIR must exist.\n"
+     "The stretch received is counted from the frame index: from the first key frame to\n"
+     "one second after the last. When the recorder has less of the stretch than asked\n"
+     "for, the program says so (\"received 60 of 3600 s\").\n"
+     "Exit status: 0 when the whole stretch was downloaded and indexed; 1 when the\n"
+     "download failed or the index could not be written; 2 for a wrong command line;\n"
+     "3 when less than the stretch came (FILE and its index hold what did); 4 when\n"
+     "nothing is recorded in the stretch (no file written).",
      kDownloadOptions, run_download},
     {"live",
      "live [--for SECONDS] [--channels LIST] [--display CH] [--audio A | --wav FILE] [--mosaic]",
@@ -266,7 +280,12 @@ constexpr Command kCommands[] = {
      "build or load a stream file's frame index and tell what the file holds",
      "Opens the stream file FILE, loads its frame index DIR/.index or builds it (with a\n"
      "progress bar), and prints the channels, the duration from the first to the last key\n"
-     "frame, and the key frames and audio packets of each channel.",
+     "frame, and the key frames and audio packets of each channel.\n"
+     "Each stream file keeps its index in a folder of its own, FILE.idx, unless\n"
+     "--index-dir names another. An index whose entries do not point at the file's\n"
+     "packets belongs to another file (or is no frame index, like a disk copy's .index):\n"
+     "in FILE.idx it is built anew, with a note; in a folder given with --index-dir it is\n"
+     "refused (exit 1) unless --rebuild.",
      kIndexOptions, run_index},
     {"split", "split FILE DIR", "cut a stream file into picture data files and WAV files",
      "Writes DIR/<channel>_<tick>.dat for every video packet that starts a picture\n"
@@ -286,11 +305,14 @@ constexpr Command kCommands[] = {
      "disk read DRIVE --at TIME [--chunks N] [--out FILE]\n"
      "disk play DRIVE --at TIME [--speed N | --back N | --step] [--view quad|1..4]\n"
      "    [--snapshot DIR] [--for SECONDS]\n"
-     "disk copy DRIVE DIR --from TIME --to TIME [--progress]\n"
+     "disk copy DRIVE DIR --from TIME --to TIME [--replace] [--progress]\n"
      "disk stills DRIVE DIR [--area FIRST:SECTORS]",
      "read a recorder disk attached here, or an image of one",
      "DRIVE is a drive number 0..9 (VIRAZAV_PHYSICALDRIVE<N>, else /dev/sd<a+N>) or the\n"
      "path of a disk image, read as drive 9. The drive is opened read-only and exclusively.\n"
+     "Every action but stills first loads the record index and checks that its times make\n"
+     "sense, naming the index copy it was read from; a disk whose index does not load from\n"
+     "any copy, or holds impossible times, is refused (exit 1).\n"
      "info prints the drive's size, the generation of each of the three index copies, the\n"
      "recorded range and the numbers of recordings and alarms.\n"
      "list prints every recording (start, end, kind) and every alarm with its times.\n"
@@ -305,7 +327,10 @@ constexpr Command kCommands[] = {
      "copy copies the recording from --from through the chunk at or after --to into the\n"
      "existing folder DIR as HDR.dat, .index and List.HDR (the pair that file playback\n"
      "plays), drawing the progress on standard error. It stops before HDR.dat reaches\n"
-     "2 GiB and before less than 1 MiB of DIR's file system stays free.\n"
+     "2 GiB and before less than 1 MiB of DIR's file system stays free. A DIR that holds\n"
+     "an earlier copy is refused unless --replace removes its files first. A --from after\n"
+     "--to is a wrong command line (exit 2); a stretch with nothing recorded copies\n"
+     "nothing and exits 4.\n"
      "stills writes every JPEG still of the still area into the existing folder DIR under\n"
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
      "with --area, else the one the disk label of the simulated recorder names.",

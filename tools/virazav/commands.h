@@ -68,12 +68,14 @@ int run_disk(const Invocation& inv);      // disk_commands.cc
 int run_live(const Invocation& inv);      // live_command.cc
 int run_file(const Invocation& inv);      // feeder_play.cc
 // The disk command's play action on an already chosen drive.
-int run_disk_play(const Invocation& inv, int drive);  // feeder_play.cc
+int run_disk_play(const Invocation& inv, int drive,
+                  const std::string& name);  // feeder_play.cc
 // The file form of the play command ("play FILE"), which run_play hands over to.
 int run_file_play(const Invocation& inv);  // play_command.cc
-// The disk command's copy and stills actions on an already chosen drive.
-int run_disk_media(const Invocation& inv, const std::string& action,
-                   int drive);  // disk_copy_commands.cc
+// The disk command's copy and stills actions on an already chosen drive, called `name` in
+// messages.
+int run_disk_media(const Invocation& inv, const std::string& action, int drive,
+                   const std::string& name);  // disk_copy_commands.cc
 // Completes the open data set's frame index slice by slice (`parts` slices in all),
 // drawing the slices done on standard error when `draw` is true. `keep_going` (may be
 // empty) is asked between slices; returns false when it ended the build.

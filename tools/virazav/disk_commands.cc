@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "disk_index.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -15,9 +16,7 @@ namespace virazav::cli {
 
 namespace {
 
-constexpr int kImageDrive = 9;  // the drive number an image path is read through
 constexpr uint32_t kChunkBuffer = 0x200000;
-constexpr int32_t kCopyStart[3] = {0, 244333, 488666};
 
 // Time numbers: every month counts 31 days, every year 372.
 constexpr uint32_t kYear = 32140800, kMonth = 2678400, kDay = 86400;
@@ -40,119 +39,73 @@ bool parse_time(const std::string& text, uint32_t* out) {
       used == static_cast<int>(text.size()) && (sep == ' ' || sep == 'T')) {
     if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
       return false;
-    *out = s + 60 * (mi + 60 * (h + 24 * (d + 31 * (mo + 12 * (y - 2000)) - 32)));
+    const uint64_t number =
+        s + 60 * (mi + 60 * (h + 24 * (d + 31 * (mo + 12 * (uint64_t{y} - 2000)) - 32)));
+    if (number > 0x7FFFFFFF) return false;  // past 2066: no int time number holds it
+    *out = static_cast<uint32_t>(number);
     return true;
   }
-  return parse_u32(text, out);
-}
-
-// The drive a DRIVE argument names: 0..9, or a path read as drive 9.
-bool drive_of(const Invocation& inv, int* drive, int* status) {
-  if (inv.args.positional.size() < 2) {
-    *status = usage(inv, "missing DRIVE (a number 0..9 or an image path)");
-    return false;
-  }
-  const std::string& word = inv.args.positional[1];
+  // The disk exports take time numbers as int: a larger number would arrive negative.
   int64_t n = 0;
-  if (parse_number(word, 0, 9, &n)) {
-    *drive = static_cast<int>(n);
-    return true;
-  }
-  ::setenv("VIRAZAV_PHYSICALDRIVE9", word.c_str(), 1);
-  *drive = kImageDrive;
+  if (!parse_number(text, 0, 0x7FFFFFFF, &n)) return false;
+  *out = static_cast<uint32_t>(n);
   return true;
 }
 
-int open_and_load(int drive) {
-  int rc = hdd_open(drive);
-  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
-  first_section_play();
-  return kExitOk;
-}
-
-int run_info(int drive) {
+int run_info(int drive, const std::string& name) {
   int cylinders = hdd_get(drive);
   if (cylinders > 0) {
-    std::printf("drive %d: %d cylinders of 255 heads x 63 sectors (%.1f GB)\n", drive, cylinders,
+    std::printf("%s: %d cylinders of 255 heads x 63 sectors (%.1f GB)\n", name.c_str(), cylinders,
                 cylinders * 8225280.0 / 1e9);
   } else {
-    std::printf("drive %d: probe result %d (%s)\n", drive, cylinders,
-                cylinders == -3   ? "not a fixed disk"
-                : cylinders == -4 ? "not the recorder's geometry"
-                                  : "cannot be probed");
+    std::printf("%s: probe result %d (%s)\n", name.c_str(), cylinders,
+                virazav_disk_strerror(VIRAZAV_DISK_DRIVE, cylinders));
   }
-  if (int st = open_and_load(drive); st != kExitOk) return st;
-  for (int c = 0; c < 3; ++c) {
-    uint8_t sector[512];
-    if (hdd_read(kCopyStart[c] + 1, 1, sector) != 0) {
-      std::printf("index copy %d: unreadable\n", c);
-      continue;
+  if (int st = open_drive(drive, name); st != kExitOk) return st;
+  first_section_play();
+  const IndexCopies copies = read_index_copies();
+  for (int c = 0; c < kIndexCopies; ++c) {
+    if (copies.generation[c] >= 0) {
+      std::printf("index copy %d: generation %d\n", c, copies.generation[c]);
+    } else {
+      std::printf("index copy %d: %s\n", c,
+                  copies.bad_checksum[c] ? "bad checksum" : "unreadable or out of range");
     }
-    uint8_t sum = 0;
-    for (int i = 0; i < 15; ++i) sum = static_cast<uint8_t>(sum + sector[i]);
-    std::printf("index copy %d: generation %u%s\n", c, sector[12],
-                sum != sector[15] ? " (bad checksum)"
-                : sector[12] > 5  ? " (out of range)"
-                                  : "");
   }
-  uint32_t start = 0, end = 0;
-  if (read_start_end_sec(&start, &end) == 0) {
-    std::printf("recorded: %s .. %s\n", format_time(start).c_str(), format_time(end).c_str());
-  } else {
-    std::printf("recorded: the record index cannot be loaded\n");
-  }
-  uint16_t recs = 0, oldest = 0;
-  uint8_t alarms = 0, first = 0;
-  get_rec_list(&recs, &oldest);
-  get_alarm_list(&alarms, &first);
-  std::printf("recordings: %u, alarms: %u\n", recs, alarms);
+  // The checks close the drive when they fail.
+  DiskIndex index;
+  if (int st = check_disk_index(name, &index); st != kExitOk) return st;
+  std::printf("index read from %s\n", describe_copy_used(index).c_str());
+  std::printf("recorded: %s .. %s\n", format_time(index.start).c_str(),
+              format_time(index.end).c_str());
+  std::printf("recordings: %zu, alarms: %zu\n", index.recordings.size(), index.alarms.size());
   hdd_close();
   return kExitOk;
 }
 
-struct Span {
-  uint32_t start, end, kind;
-  int index;
-};
-
-std::vector<Span> recordings() {
-  std::vector<Span> out;
-  uint16_t count = 0, oldest = 0;
-  get_rec_list(&count, &oldest);
-  for (int k = 0; k < count; ++k) {
-    Span s{};
-    s.index = (oldest + k) % 1000;
-    get_list_start_end_sec(s.index, &s.start, &s.end, &s.kind);
-    out.push_back(s);
-  }
-  return out;
-}
-
-int run_list(int drive) {
-  if (int st = open_and_load(drive); st != kExitOk) return st;
-  std::vector<Span> recs = recordings();
-  std::printf("%zu recordings\n", recs.size());
-  for (const Span& s : recs) {
+int run_list(int drive, const std::string& name) {
+  DiskIndex index;
+  if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
+  hdd_close();
+  std::printf("index read from %s\n", describe_copy_used(index).c_str());
+  std::printf("%zu recordings\n", index.recordings.size());
+  for (const RecordingSpan& s : index.recordings) {
     std::printf("  [%3d] %s .. %s  kind %u\n", s.index, format_time(s.start).c_str(),
                 format_time(s.end).c_str(), s.kind);
   }
-  uint8_t count = 0, oldest = 0;
-  get_alarm_list(&count, &oldest);
-  std::printf("%u alarms\n", count);
-  for (int k = 0; k < count; ++k) {
-    int index = (oldest + k) % 50;
-    uint32_t start = 0, end = 0;
-    get_alarm_info(index, &start, &end);
-    std::printf("  [%2d] %s .. %s\n", index, format_time(start).c_str(), format_time(end).c_str());
+  std::printf("%zu alarms\n", index.alarms.size());
+  for (const AlarmSpan& a : index.alarms) {
+    std::printf("  [%2d] %s .. %s\n", a.index, format_time(a.start).c_str(),
+                format_time(a.end).c_str());
   }
-  hdd_close();
   return kExitOk;
 }
 
-int run_timeline(const Invocation& inv, int drive) {
-  if (int st = open_and_load(drive); st != kExitOk) return st;
-  std::vector<Span> recs = recordings();
+int run_timeline(const Invocation& inv, int drive, const std::string& name) {
+  DiskIndex index;
+  if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
   hdd_close();
+  const std::vector<RecordingSpan>& recs = index.recordings;
   if (recs.empty()) {
     std::printf("no recordings\n");
     return kExitOk;
@@ -160,7 +113,7 @@ int run_timeline(const Invocation& inv, int drive) {
   // Recordings after a clock set-back lie earlier in time than those before it: the
   // axis runs from the earliest start to the latest end, one row per recording.
   uint32_t lo = recs[0].start, hi = recs[0].end;
-  for (const Span& s : recs) {
+  for (const RecordingSpan& s : recs) {
     lo = s.start < lo ? s.start : lo;
     hi = s.end > hi ? s.end : hi;
   }
@@ -169,7 +122,7 @@ int run_timeline(const Invocation& inv, int drive) {
   if (out == nullptr) {
     const int width = 60;
     std::printf("%s .. %s\n", format_time(lo).c_str(), format_time(hi).c_str());
-    for (const Span& s : recs) {
+    for (const RecordingSpan& s : recs) {
       std::string bar(width, ' ');
       int a = static_cast<int>((s.start - lo) / span * (width - 1));
       int b = static_cast<int>((s.end - lo) / span * (width - 1));
@@ -187,7 +140,7 @@ int run_timeline(const Invocation& inv, int drive) {
   svg += "<text x=\"" + std::to_string(width + 150) + "\" y=\"16\" text-anchor=\"end\">" +
          format_time(hi) + "</text>\n";
   for (size_t i = 0; i < recs.size(); ++i) {
-    const Span& s = recs[i];
+    const RecordingSpan& s = recs[i];
     const double x = 150 + (s.start - lo) / span * width;
     const double w = (s.end - s.start) / span * width;
     const int y = top + row * static_cast<int>(i);
@@ -208,7 +161,7 @@ int run_timeline(const Invocation& inv, int drive) {
   return kExitOk;
 }
 
-int run_read(const Invocation& inv, int drive) {
+int run_read(const Invocation& inv, int drive, const std::string& name) {
   const std::string* at = inv.args.value("at");
   uint32_t t = 0;
   if (at == nullptr || !parse_time(*at, &t))
@@ -224,7 +177,8 @@ int run_read(const Invocation& inv, int drive) {
     file = std::fopen(out->c_str(), "wb");
     if (file == nullptr) return report_problem("create " + *out, "cannot be written");
   }
-  if (int st = open_and_load(drive); st != kExitOk) {
+  DiskIndex index;
+  if (int st = open_disk_index(drive, name, &index); st != kExitOk) {
     if (file) std::fclose(file);
     return st;
   }
@@ -272,18 +226,19 @@ int run_disk(const Invocation& inv) {
     return usage(inv, "missing action: info, list, timeline, read, play, copy or stills");
   const std::string& action = inv.args.positional[0];
   int drive = 0, status = kExitOk;
+  std::string name;
   if (action != "info" && action != "list" && action != "timeline" && action != "read" &&
       action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
-  if (!drive_of(inv, &drive, &status)) return status;
-  if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive);
+  if (!resolve_drive(inv, &drive, &name, &status)) return status;
+  if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive, name);
   if (!expect_positional(inv, 2, 0, &status)) return status;
-  if (action == "play") return run_disk_play(inv, drive);
-  if (action == "info") return run_info(drive);
-  if (action == "list") return run_list(drive);
-  if (action == "timeline") return run_timeline(inv, drive);
-  return run_read(inv, drive);
+  if (action == "play") return run_disk_play(inv, drive, name);
+  if (action == "info") return run_info(drive, name);
+  if (action == "list") return run_list(drive, name);
+  if (action == "timeline") return run_timeline(inv, drive, name);
+  return run_read(inv, drive, name);
 }
 
 }  // namespace virazav::cli

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "disk_index.h"
 #include "progress.h"
 #include "report.h"
 #include "virazav.h"
@@ -57,7 +58,18 @@ int close_with(int status) {
   return status;
 }
 
-int run_copy(const Invocation& inv, int drive) {
+// The three files of a copy. The library writes a data file it finds over from its start
+// without shortening it, so a longer earlier copy's tail would stay behind the new data.
+constexpr const char* kCopyFiles[] = {"HDR.dat", ".index", "List.HDR"};
+
+// Returns the recordings that share at least a second with [from, to].
+int recordings_between(const DiskIndex& index, uint32_t from, uint32_t to) {
+  int n = 0;
+  for (const RecordingSpan& r : index.recordings) n += r.start <= to && r.end >= from ? 1 : 0;
+  return n;
+}
+
+int run_copy(const Invocation& inv, int drive, const std::string& name) {
   int status = kExitOk;
   if (!expect_positional(inv, 2, 1, &status)) return status;
   const std::string& dir = inv.args.positional[2];
@@ -67,12 +79,40 @@ int run_copy(const Invocation& inv, int drive) {
   uint32_t start = 0, end = 0;
   if (!parse_disk_time(*from, &start)) return usage(inv, "--from: not a time: " + *from);
   if (!parse_disk_time(*to, &end)) return usage(inv, "--to: not a time: " + *to);
+  if (start > end) {
+    return usage(inv,
+                 "--from " + format_disk_time(start) + " lies after --to " + format_disk_time(end));
+  }
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return report_problem("copy into " + dir, "no such folder");
+  for (const char* file : kCopyFiles) {
+    const fs::path path = fs::path(dir) / file;
+    if (!fs::exists(path, ec)) continue;
+    if (!inv.args.has("replace")) {
+      return report_problem("copy into " + dir,
+                            "it already holds a copy (" + std::string(file) +
+                                "); give an empty folder, or --replace to remove the old copy");
+    }
+    if (!fs::remove(path, ec)) return report_problem("remove " + path.string(), ec.message());
+  }
 
-  int rc = hdd_open(drive);
-  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
-  first_section_play();
-  rc = hdd_copy_usb(dir.c_str(), static_cast<int>(start), static_cast<int>(end));
-  if (rc != 0) return close_with(report_failure("start the copy into " + dir, rc));
+  DiskIndex index;
+  if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
+  if (recordings_between(index, start, end) == 0) {
+    hdd_close();
+    std::fprintf(stderr,
+                 "virazav: copy: nothing is recorded from %s to %s (recorded: %s .. %s, %zu "
+                 "recordings; 'disk list' shows them)\n",
+                 format_disk_time(start).c_str(), format_disk_time(end).c_str(),
+                 format_disk_time(index.start).c_str(), format_disk_time(index.end).c_str(),
+                 index.recordings.size());
+    return kExitNothing;
+  }
+  int rc = hdd_copy_usb(dir.c_str(), static_cast<int>(start), static_cast<int>(end));
+  if (rc != 0) {
+    return close_with(report_disk_failure("start the copy into " + dir, VIRAZAV_DISK_COPY, rc));
+  }
 
   const bool draw = stderr_is_terminal() || inv.args.has("progress");
   int st = 0;
@@ -90,7 +130,6 @@ int run_copy(const Invocation& inv, int drive) {
   }
   if (st != kStatusIdle) return close_with(report_problem("copy", copy_end_text(st)));
 
-  std::error_code ec;
   const auto bytes = std::filesystem::file_size(std::filesystem::path(dir) / "HDR.dat", ec);
   const auto records = std::filesystem::file_size(std::filesystem::path(dir) / ".index", ec);
   std::string list;
@@ -127,12 +166,11 @@ bool still_area(const Invocation& inv, int* first, int* sectors, int* status) {
   return true;
 }
 
-int run_stills(const Invocation& inv, int drive) {
+int run_stills(const Invocation& inv, int drive, const std::string& name) {
   int status = kExitOk;
   if (!expect_positional(inv, 2, 1, &status)) return status;
   const std::string& dir = inv.args.positional[2];
-  int rc = hdd_open(drive);
-  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
+  if (int st = open_drive(drive, name); st != kExitOk) return st;
   int first = 0, sectors = 0;
   if (!still_area(inv, &first, &sectors, &status)) return close_with(status);
 
@@ -149,7 +187,7 @@ int run_stills(const Invocation& inv, int drive) {
     if (r <= 0) continue;
     const std::string path = (std::filesystem::path(dir) / name).string();
     int t = hdd_write_jpeg_file(path.c_str(), r, buffer, total);
-    if (t < 0) return close_with(report_failure("write " + path, t));
+    if (t < 0) return close_with(report_disk_failure("write " + path, VIRAZAV_DISK_STILL_FILE, t));
     total = t;
     std::printf("%s  %d bytes\n", name, r);
     ++sequence;
@@ -163,9 +201,10 @@ int run_stills(const Invocation& inv, int drive) {
 
 }  // namespace
 
-int run_disk_media(const Invocation& inv, const std::string& action, int drive) {
-  if (action == "copy") return run_copy(inv, drive);
-  return run_stills(inv, drive);
+int run_disk_media(const Invocation& inv, const std::string& action, int drive,
+                   const std::string& name) {
+  if (action == "copy") return run_copy(inv, drive, name);
+  return run_stills(inv, drive, name);
 }
 
 }  // namespace virazav::cli

@@ -11,6 +11,7 @@
 #include "progress.h"
 #include "report.h"
 #include "session.h"
+#include "stream_index.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -20,6 +21,14 @@ namespace {
 constexpr int kFieldCount = 12;
 constexpr int kMaxSteps = 10000000;  // a guard only: the recorder ends every download
 constexpr int kBarWidth = 30;
+
+// The frame index beside the stream file: 12-byte entries, kind at 0 (0 a key frame), the
+// 90 kHz time stamp at 8 (docs/formats/frame-index.md).
+constexpr size_t kIndexEntrySize = 12;
+constexpr size_t kIndexKindOffset = 0;
+constexpr size_t kIndexPtsOffset = 8;
+constexpr uint8_t kIndexKindVideo = 0;
+constexpr uint32_t kTicksPerSecond = 90000;
 
 // Parses "YYYY-MM-DDThh:mm:ss" (or with a blank instead of the T) into six numbers.
 bool parse_start(const std::string& text, int out[6]) {
@@ -89,10 +98,10 @@ class SecondsBar {
     std::fflush(stderr);
     drawn_ = true;
   }
-  // Completes the bar: the recorder has sent the whole stretch.
-  void finish(uint64_t bytes) {
+  // Completes the bar with the seconds the recorder actually sent.
+  void finish(int seconds, uint64_t bytes) {
     if (!drawn_) return;
-    update(total_, bytes);
+    update(seconds, bytes);
     std::fputc('\n', stderr);
   }
 
@@ -101,6 +110,45 @@ class SecondsBar {
   bool draw_;
   bool drawn_ = false;
 };
+
+// What a download's frame index says about the stretch that arrived.
+struct Received {
+  bool index_read = false;
+  uint64_t entries = 0;
+  int seconds = 0;  // from the first key frame through the second of the last one
+};
+
+// Reads the frame index the download wrote. The recorder sends one second of pictures in
+// each video block and the download indexes each block's first picture, so the stretch
+// received runs from the first indexed picture to one second after the last one. Time
+// stamps are the low 32 bits of a 90 kHz clock: they are taken relative to the first one
+// so that a wrap of the clock inside the stretch does no harm.
+Received read_received(const std::filesystem::path& index) {
+  Received r;
+  std::string data, error;
+  if (!read_file(index.string(), &data, &error) || data.empty() ||
+      data.size() % kIndexEntrySize != 0) {
+    return r;
+  }
+  r.index_read = true;
+  r.entries = data.size() / kIndexEntrySize;
+  bool any = false;
+  uint32_t first = 0, last_delta = 0;
+  for (size_t at = 0; at + kIndexEntrySize <= data.size(); at += kIndexEntrySize) {
+    const auto* e = reinterpret_cast<const uint8_t*>(data.data() + at);
+    if (e[kIndexKindOffset] != kIndexKindVideo) continue;
+    const uint32_t pts = uint32_t{e[kIndexPtsOffset]} | uint32_t{e[kIndexPtsOffset + 1]} << 8 |
+                         uint32_t{e[kIndexPtsOffset + 2]} << 16 |
+                         uint32_t{e[kIndexPtsOffset + 3]} << 24;
+    if (!any) {
+      first = pts;
+      any = true;
+    }
+    last_delta = std::max(last_delta, pts - first);
+  }
+  if (any) r.seconds = static_cast<int>((last_delta + kTicksPerSecond / 2) / kTicksPerSecond) + 1;
+  return r;
+}
 
 }  // namespace
 
@@ -145,14 +193,28 @@ int run_download(const Invocation& inv) {
                                 0};
     std::copy(v, v + kFieldCount, fields);
   }
+  // The library cannot make folders: a missing one would lose the stream file or its
+  // index only after the whole stretch has crossed the network.
+  std::error_code dir_ec;
+  const std::string out_dir = std::filesystem::path(out).parent_path().string();
+  if (!out_dir.empty() && !std::filesystem::is_directory(out_dir, dir_ec)) {
+    return report_problem("download into " + out, "the folder " + out_dir + " does not exist");
+  }
+  // The index goes into the file's own index folder unless --index-dir names another.
   std::string index_dir;
   if (const std::string* d = inv.args.value("index-dir")) {
     index_dir = *d;
+    if (!std::filesystem::is_directory(index_dir, dir_ec)) {
+      return report_problem("download into " + out,
+                            "the index folder " + index_dir + " does not exist");
+    }
   } else {
-    index_dir = std::filesystem::path(out).parent_path().string();
-    if (index_dir.empty()) index_dir = ".";
+    index_dir = own_index_dir(out);
+    std::filesystem::create_directories(index_dir, dir_ec);
+    if (dir_ec) return report_problem("create the index folder " + index_dir, dir_ec.message());
   }
   const bool draw = inv.args.has("progress") || stderr_is_terminal();
+  const auto index = std::filesystem::path(index_dir) / ".index";
 
   return run_connected(inv.global, [&](Session& s) {
     const int* f = fields;
@@ -161,8 +223,13 @@ int run_download(const Invocation& inv) {
     if (rc < 0) return report_failure("download into " + out, rc);
     if (rc == 0) {
       std::printf("nothing recorded in that stretch; no file written\n");
-      return kExitOk;
+      std::fprintf(stderr, "virazav: download: the recorder has nothing in that stretch\n");
+      return kExitNothing;
     }
+    // The stream file has just been started anew, so an index left from an earlier file
+    // no longer fits it; removing it lets the end tell whether this download wrote one.
+    std::error_code rm_ec;
+    std::filesystem::remove(index, rm_ec);
     SecondsBar bar(seconds, draw);
     uint64_t bytes = 0;
     int steps = 1;
@@ -177,19 +244,30 @@ int run_download(const Invocation& inv) {
       last = std::max(last, rc);
       bar.update(last, bytes);
     }
+    const Received got = rc == 0 ? read_received(index) : Received{};
     if (rc == 0)
-      bar.finish(bytes);
+      bar.finish(got.seconds, bytes);
     else if (draw)
       std::fputc('\n', stderr);
     if (rc < 0)
       return report_failure("download into " + out + " (step " + std::to_string(steps) + ")", rc);
-    std::error_code ec, index_ec;
+    std::error_code ec;
     const auto size = std::filesystem::file_size(out, ec);
-    const auto index = std::filesystem::path(index_dir) / ".index";
-    const auto index_size = std::filesystem::file_size(index, index_ec);
-    std::printf("downloaded %d steps into %s (%s); index %s with %llu entries\n", steps,
-                out.c_str(), human_bytes(static_cast<double>(size)).c_str(), index.string().c_str(),
-                index_ec ? 0ULL : static_cast<unsigned long long>(index_size / 12));
+    if (!got.index_read) {
+      return report_problem("download into " + out,
+                            "the frame index " + index.string() + " could not be written");
+    }
+    std::printf("downloaded %d of %d s in %d steps into %s (%s); index %s with %llu entries\n",
+                std::min(got.seconds, seconds), seconds, steps, out.c_str(),
+                human_bytes(static_cast<double>(size)).c_str(), index.string().c_str(),
+                static_cast<unsigned long long>(got.entries));
+    if (got.seconds < seconds) {
+      std::fprintf(stderr,
+                   "virazav: download: received %d of %d s: the recorder has no more of that "
+                   "stretch\n",
+                   got.seconds, seconds);
+      return kExitShort;
+    }
     return kExitOk;
   });
 }

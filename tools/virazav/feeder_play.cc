@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "disk_index.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -152,14 +153,21 @@ int open_pair(const Invocation& inv, size_t first, std::string* data, std::strin
   std::error_code ec;
   *data = std::filesystem::absolute(inv.args.positional[first], ec).string();
   *index = std::filesystem::absolute(inv.args.positional[first + 1], ec).string();
+  // The library does not say which of the two it could not open.
+  if (!check_readable(inv.args.positional[first], status) ||
+      !check_readable(inv.args.positional[first + 1], status)) {
+    return -1;
+  }
   int rc = playfile(data->c_str(), index->c_str(), 0);
-  if (rc != 0) *status = report_failure("open " + *data + " and " + *index, rc);
+  if (rc != 0) {
+    *status = report_disk_failure("play " + *data + " along " + *index, VIRAZAV_DISK_FILE_OPEN, rc);
+  }
   return rc;
 }
 
 }  // namespace
 
-int run_disk_play(const Invocation& inv, int drive) {
+int run_disk_play(const Invocation& inv, int drive, const std::string& name) {
   FeedPlan plan;
   int status = kExitOk;
   if (!parse_plan(inv, &plan, &status)) return status;
@@ -168,16 +176,15 @@ int run_disk_play(const Invocation& inv, int drive) {
   if (at == nullptr || !parse_disk_time(*at, &t))
     return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
   Zel_play_open(0, 0, 0, 0);
-  int rc = hdd_open(drive);
-  if (rc != 0) return report_failure("open drive " + std::to_string(drive), rc);
-  first_section_play();
+  DiskIndex index;
+  if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
   const int placed = search_play(static_cast<int>(t));
   std::printf("search %s: %s\n", format_disk_time(t).c_str(),
               placed == 1 ? "positioned at the time" : "positioned at the newest recording");
-  rc = hdd_read_start();
+  const int rc = hdd_read_start();
   if (rc != 0) {
     hdd_close();
-    return report_failure("start the disk feeder", rc);
+    return report_disk_failure("start the disk feeder", VIRAZAV_DISK_FEEDER, rc);
   }
   status = play_for(plan, kDiskControls);
   wait_end(disk_feeder_still_running);
@@ -205,7 +212,7 @@ int run_file(const Invocation& inv) {
       uint32_t t = 0;
       if (!parse_disk_time(*at, &t)) return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
       int rc = file_search(static_cast<int>(t));
-      if (rc != 0) return report_failure("search " + *at, rc);
+      if (rc != 0) return report_disk_failure("search " + *at, VIRAZAV_DISK_FILE_SEARCH, rc);
     }
     status = play_for(plan, kFileControls);
     wait_end(file_feeder_still_running);

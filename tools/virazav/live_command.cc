@@ -264,7 +264,15 @@ int run_live(const Invocation& inv) {
     if (!parse_number(*v, 1, 65534, &n)) return usage(inv, "--port needs a port 1..65534");
     st.port = static_cast<int>(n);
   }
-  if (const std::string* v = a.value("group")) st.group = *v;
+  if (const std::string* v = a.value("group")) {
+    // Groups are the addresses 224.0.0.0 .. 239.255.255.255.
+    const int first = is_dotted_ipv4(*v) ? std::stoi(*v) : 0;
+    if (first < 224 || first > 239) {
+      return usage(
+          inv, "--group needs a multicast address 224.0.0.0..239.255.255.255, not '" + *v + "'");
+    }
+    st.group = *v;
+  }
   st.mosaic = a.has("mosaic");
   std::error_code ec;
   st.out = fs::absolute(a.value("out") ? *a.value("out") : std::string("live-out"), ec);

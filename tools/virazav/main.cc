@@ -36,8 +36,10 @@ void print_program_help() {
       "  %-18s show help (of a command when given after it)\n"
       "  %-18s print the library version\n"
       "\n"
-      "Numbers are decimal or 0x hexadecimal. Exit status: 0 success, 1 failure,\n"
-      "2 wrong command line.\n"
+      "Numbers are decimal or 0x hexadecimal.\n"
+      "Exit status: 0 the job was done as asked, 1 failure, 2 wrong command line,\n"
+      "3 done in part (less came than asked for), 4 nothing to do it with (nothing\n"
+      "written). A command's help says which of them it uses.\n"
       "Run 'virazav COMMAND --help' for the details of a command.\n",
       "-h, --help", "--version");
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,15 @@ namespace virazav::cli {
 
 namespace {
 
+// The most update data the library sends: the first 8 MiB of the file.
+constexpr uintmax_t kUpdateLimit = 8u << 20;
+
 // One family of value commands: a getter and a setter with their argument names. The
 // calls take the slot and the numbers in order.
 struct StoreFamily {
   const char* label;
-  std::vector<const char*> get_fields;
-  std::vector<const char*> set_fields;
+  std::vector<FieldSpec> get_fields;  // with the largest value each field of the line holds
+  std::vector<FieldSpec> set_fields;
   int (*get)(int slot, const std::vector<uint32_t>& v);
   int (*set)(int slot, const std::vector<uint32_t>& v);
 };
@@ -31,8 +35,8 @@ struct StoreFamily {
 const StoreFamily& memory_family() {
   static const StoreFamily f = {
       "memory",
-      {"A", "B"},
-      {"A", "B", "C"},
+      {{"A", 0xFFFFFF}, {"B", 0xFFFFFF}},
+      {{"A", 0xFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_mem_get(slot, v[0], v[1]); },
       [](int slot, const std::vector<uint32_t>& v) { return kora_mem_set(slot, v[0], v[1], v[2]); },
   };
@@ -42,8 +46,8 @@ const StoreFamily& memory_family() {
 const StoreFamily& i2c_family() {
   static const StoreFamily f = {
       "I2C register",
-      {"A", "B"},
-      {"A", "B", "C"},
+      {{"A", 0xFFFFFF}, {"B", 0xFFFF}},
+      {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_get(slot, v[0], v[1]); },
       [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_set(slot, v[0], v[1], v[2]); },
   };
@@ -53,8 +57,8 @@ const StoreFamily& i2c_family() {
 const StoreFamily& nvc_family() {
   static const StoreFamily f = {
       "Nvc value",
-      {"A", "B", "C"},
-      {"A", "B", "C", "D"},
+      {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
+      {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}, {"D", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_nvc_get(slot, v[0], v[1], v[2]); },
       [](int slot, const std::vector<uint32_t>& v) {
         return kora_nvc_set(slot, v[0], v[1], v[2], v[3]);
@@ -81,13 +85,13 @@ int run_store(const Invocation& inv, const StoreFamily& family) {
                                   : "unknown action '" + pos[0] + "' (get or set)");
   }
   bool is_set = pos[0] == "set";
-  const std::vector<const char*>& names = is_set ? family.set_fields : family.get_fields;
-  if (!expect_positional(inv, 1, names.size(), &status)) return status;
+  const std::vector<FieldSpec>& fields = is_set ? family.set_fields : family.get_fields;
+  if (!expect_positional(inv, 1, fields.size(), &status)) return status;
   std::vector<uint32_t> values;
   std::string error;
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < fields.size(); ++i) {
     uint32_t v = 0;
-    if (!parse_u32_arg(pos[i + 1], names[i], &v, &error)) return usage(inv, error);
+    if (!parse_field_arg(pos[i + 1], fields[i], &v, &error)) return usage(inv, error);
     values.push_back(v);
   }
   // The last number of a set is the value; the ones before it say where it goes.
@@ -138,6 +142,25 @@ int run_update(const Invocation& inv) {
   } else {
     return report_problem("open " + file, std::strerror(errno));
   }
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec) return report_problem("open " + file, ec.message());
+  // The library sends at most the first 8 MiB and drops the rest without a word; a cut
+  // update image is worse than none, so it goes out only when asked for.
+  const bool cut = size > kUpdateLimit;
+  if (cut && !inv.args.has("truncate")) {
+    return report_problem("upload " + file, std::to_string(size) +
+                                                " bytes, but the recorder takes the first " +
+                                                std::to_string(kUpdateLimit) +
+                                                " (8 MiB) only; give --truncate to upload those");
+  }
+  if (cut) {
+    std::fprintf(stderr,
+                 "virazav: warning: uploading only the first %llu of the %llu bytes of %s\n",
+                 static_cast<unsigned long long>(kUpdateLimit),
+                 static_cast<unsigned long long>(size), file.c_str());
+  }
+  const uintmax_t expected = cut ? kUpdateLimit : size;
   bool draw = inv.args.has("progress") || stderr_is_terminal();
   return run_connected(inv.global, [&](Session& s) {
     ProgressBar bar("upload", draw);
@@ -148,8 +171,14 @@ int run_update(const Invocation& inv) {
     }
     bar.finish();
     if (rc < 0) return report_failure("upload " + file, rc);
-    std::printf("uploaded %d bytes of %s as update kind %s\n", rc, file.c_str(),
-                dec_hex(static_cast<uint32_t>(kind)).c_str());
+    std::printf("uploaded %d bytes of %s as update kind %s%s\n", rc, file.c_str(),
+                dec_hex(static_cast<uint32_t>(kind)).c_str(),
+                cut ? (" (cut from " + std::to_string(size) + " bytes)").c_str() : "");
+    if (static_cast<uintmax_t>(rc) < expected) {
+      std::fprintf(stderr, "virazav: upload %s: sent %d of %llu bytes\n", file.c_str(), rc,
+                   static_cast<unsigned long long>(expected));
+      return kExitShort;
+    }
     return kExitOk;
   });
 }

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "progress.h"
 #include "report.h"
+#include "stream_index.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -69,11 +70,6 @@ bool summarise_index(const std::string& path, IndexSummary* out, std::string* er
   return true;
 }
 
-std::string folder_of(const std::string& path) {
-  std::filesystem::path p(path);
-  return p.has_parent_path() ? p.parent_path().string() : std::string(".");
-}
-
 }  // namespace
 
 std::string channel_list(unsigned mask) {
@@ -107,13 +103,13 @@ int run_index(const Invocation& inv) {
   int status = 0;
   if (!expect_positional(inv, 0, 1, &status)) return status;
   const std::string file = inv.args.positional[0];
-  const std::string dir =
-      inv.args.has("index-dir") ? *inv.args.value("index-dir") : folder_of(file);
-  const std::string index_path = (std::filesystem::path(dir) / ".index").string();
-  if (inv.args.has("rebuild")) {
-    std::error_code ec;
-    std::filesystem::remove(index_path, ec);
+  if (!check_readable(file, &status)) return status;
+  std::string dir;
+  if (!prepare_index_dir(file, inv.args.value("index-dir"), inv.args.has("rebuild"), &dir,
+                         &status)) {
+    return status;
   }
+  const std::string index_path = (std::filesystem::path(dir) / ".index").string();
   DecoderScope decoder;
   if (decoder.rc() != 0) return report_problem("index", "the decoder could not be set up");
   unsigned size = Mpeg4DLdata_fileopen(file.c_str(), dir.c_str(), dir.c_str(), kIndexParts);
@@ -149,6 +145,7 @@ int run_split(const Invocation& inv) {
   if (!expect_positional(inv, 0, 2, &status)) return status;
   const std::string file = inv.args.positional[0];
   const std::string dir = inv.args.positional[1];
+  if (!check_readable(file, &status)) return status;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) return report_problem("split: folder " + dir, ec.message());

@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace virazav::cli {
 
@@ -115,17 +116,23 @@ bool parse_arguments(std::span<const std::string> words, std::span<const OptionD
 
 bool read_global_options(const Arguments& args, GlobalOptions* out, std::string* error) {
   if (const std::string* v = args.value("address")) {
+    // The library reads no host names and would take a malformed address for some other
+    // one, so only the dotted form goes through.
+    if (!is_dotted_ipv4(*v)) {
+      *error = "--address needs a dotted IPv4 address like 192.168.0.10, not '" + *v + "'";
+      return false;
+    }
     out->address = *v;
     out->address_given = true;
   }
   if (const std::string* v = args.value("password")) out->password = *v;
   if (const std::string* v = args.value("slot")) {
-    // The slot is passed through to the library, which owns the range check; only a
-    // number that does not fit an int is refused here.
-    if (!parse_int(*v, &out->slot)) {
-      *error = "--slot needs a number, not '" + *v + "'";
+    int64_t slot = 0;
+    if (!parse_number(*v, 0, kSlotCount - 1, &slot)) {
+      *error = "--slot needs a slot number 0..15, not '" + *v + "'";
       return false;
     }
+    out->slot = static_cast<int>(slot);
   }
   if (const std::string* v = args.value("log-drive")) {
     char letter = v->size() == 1
@@ -204,6 +211,44 @@ bool parse_int_arg(std::string_view text, std::string_view what, int* out, std::
   *error = std::string(what) + " must be a 32-bit number (decimal or 0x hex), not '" +
            std::string(text) + "'";
   return false;
+}
+
+bool parse_field_arg(std::string_view text, const FieldSpec& field, uint32_t* out,
+                     std::string* error) {
+  int64_t v = 0;
+  if (parse_number(text, 0, field.max, &v)) {
+    *out = static_cast<uint32_t>(v);
+    return true;
+  }
+  // Hex fields show their range in hex (0..0xFF), date and time fields in decimal.
+  const uint64_t next = uint64_t{field.max} + 1;
+  const bool hex_field = (next & (next - 1)) == 0 && next % 15 == 1;
+  char range[32];
+  std::snprintf(range, sizeof range, hex_field ? "0..0x%X" : "0..%u", field.max);
+  *error = std::string(field.name) + " must be a number " + range + " (decimal or 0x hex), not '" +
+           std::string(text) + "'";
+  return false;
+}
+
+bool is_dotted_ipv4(std::string_view text) {
+  int parts = 0;
+  while (true) {
+    size_t dot = text.find('.');
+    std::string_view part = text.substr(0, dot);
+    // Decimal only, at most three digits: "0x7f" and "0127" name other addresses in some
+    // readers and are refused rather than guessed.
+    if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0')) return false;
+    int value = 0;
+    for (char c : part) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+    }
+    if (value > 255) return false;
+    ++parts;
+    if (dot == std::string_view::npos) break;
+    text.remove_prefix(dot + 1);
+  }
+  return parts == 4;
 }
 
 }  // namespace virazav::cli

@@ -58,8 +58,12 @@ struct GlobalOptions {
   bool verbose = false;  // the library's trace lines to standard error
 };
 
+// The connection slots the library has: 0 .. kSlotCount - 1.
+inline constexpr int kSlotCount = 16;
+
 // Reads the global options out of parsed arguments. On success fills *out and returns
-// true; on a bad slot number or log drive letter stores a message and returns false.
+// true; on an address that is not a dotted IPv4 address, a slot outside 0..15 or a bad
+// log drive letter stores a message and returns false.
 bool read_global_options(const Arguments& args, GlobalOptions* out, std::string* error);
 
 // Parses a whole number written in decimal ("42", leading zeros allowed) or in hexadecimal
@@ -78,5 +82,21 @@ bool parse_int(std::string_view text, int* out);
 // Parses one positional number named `what` for messages; a usage message goes to *error.
 bool parse_u32_arg(std::string_view text, std::string_view what, uint32_t* out, std::string* error);
 bool parse_int_arg(std::string_view text, std::string_view what, int* out, std::string* error);
+
+// A positional number bound for a fixed-width field of a command line to the recorder:
+// its name for messages and the largest value the field holds (0xFF for two hex digits).
+struct FieldSpec {
+  const char* name;
+  uint32_t max;
+};
+
+// Parses one number for `field`: 0 .. field.max. A larger value would be written wider
+// than the field and shift the recorder's reading of the line, so it is refused with a
+// usage message in *error naming the field and its range.
+bool parse_field_arg(std::string_view text, const FieldSpec& field, uint32_t* out,
+                     std::string* error);
+
+// Returns true for a dotted IPv4 address of four decimal parts 0..255 ("192.168.0.10").
+bool is_dotted_ipv4(std::string_view text);
 
 }  // namespace virazav::cli

@@ -16,6 +16,7 @@
 #include "play_session.h"
 #include "progress.h"
 #include "report.h"
+#include "stream_index.h"
 #include "terminal.h"
 #include "virazav.h"
 
@@ -74,12 +75,6 @@ bool parse_settings(const Invocation& inv, PlaySettings* st, int* status) {
   const Arguments& a = inv.args;
   if (!expect_positional(inv, 0, 1, status)) return false;
   st->setup.file = a.positional[0];
-  if (const std::string* v = a.value("index-dir")) {
-    st->setup.index_dir = *v;
-  } else {
-    const fs::path parent = fs::path(st->setup.file).parent_path();
-    st->setup.index_dir = parent.empty() ? "." : parent.string();
-  }
   int64_t n = 0;
   if (const std::string* v = a.value("channel")) {
     if (*v == "all") {
@@ -229,6 +224,11 @@ int run_file_play(const Invocation& inv) {
   }
   // Ctrl-C ends the play (or the index build) in order; the player closes the data set,
   // the sound and the decoder on every return.
+  if (!check_readable(st.setup.file, &status) ||
+      !prepare_index_dir(st.setup.file, inv.args.value("index-dir"), false, &st.setup.index_dir,
+                         &status)) {
+    return status;
+  }
   InterruptCatcher interrupt;
   DataSetPlayer player;
   std::string error;

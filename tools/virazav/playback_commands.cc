@@ -48,15 +48,20 @@ int run_value_command(const Invocation& inv, const std::string& what,
   });
 }
 
-// Parses the positional arguments from `first` on as unsigned numbers named by `names`.
-bool parse_fields(const Invocation& inv, size_t first, std::initializer_list<const char*> names,
+// The largest values of the command lines' number fields: two and eight hexadecimal
+// digits, and the decimal date and time fields of a search.
+constexpr uint32_t kByte = 0xFF;
+constexpr uint32_t kWord32 = 0xFFFFFFFF;
+
+// Parses the positional arguments from `first` on as the numbers of `fields`.
+bool parse_fields(const Invocation& inv, size_t first, std::initializer_list<FieldSpec> fields,
                   std::vector<uint32_t>* out, int* status) {
-  if (!expect_positional(inv, first, names.size(), status)) return false;
+  if (!expect_positional(inv, first, fields.size(), status)) return false;
   std::string error;
   size_t i = first;
-  for (const char* name : names) {
+  for (const FieldSpec& field : fields) {
     uint32_t v = 0;
-    if (!parse_u32_arg(inv.args.positional[i++], name, &v, &error)) {
+    if (!parse_field_arg(inv.args.positional[i++], field, &v, &error)) {
       *status = usage(inv, error);
       return false;
     }
@@ -74,7 +79,7 @@ int as_int(uint32_t v) {
 int run_status(const Invocation& inv) {
   std::vector<uint32_t> v;
   int status = kExitOk;
-  if (!parse_fields(inv, 0, {"ITEM"}, &v, &status)) return status;
+  if (!parse_fields(inv, 0, {{"ITEM", kByte}}, &v, &status)) return status;
   return run_connected(inv.global, [&](Session& s) {
     int rc = kora_rx_status(s.slot(), as_int(v[0]));
     std::string what = "status word " + dec_hex(v[0]);
@@ -87,7 +92,7 @@ int run_status(const Invocation& inv) {
 int run_menu(const Invocation& inv) {
   std::vector<uint32_t> v;
   int status = kExitOk;
-  if (!parse_fields(inv, 0, {"N"}, &v, &status)) return status;
+  if (!parse_fields(inv, 0, {{"N", kByte}}, &v, &status)) return status;
   const std::string* out_path = inv.args.value("out");
   if (out_path != nullptr && out_path->empty()) return usage(inv, "--out needs a file name");
   std::vector<uint8_t> data(kMenuBufferSize);
@@ -113,7 +118,7 @@ int run_menu(const Invocation& inv) {
 int run_playlist(const Invocation& inv) {
   std::vector<uint32_t> v;
   int status = kExitOk;
-  if (!parse_fields(inv, 0, {"N"}, &v, &status)) return status;
+  if (!parse_fields(inv, 0, {{"N", kByte}}, &v, &status)) return status;
   // The library writes the list under img/ of the current folder but does not make the
   // folder itself.
   std::error_code ec;
@@ -140,7 +145,7 @@ int run_playlist(const Invocation& inv) {
 int run_hddlist(const Invocation& inv) {
   std::vector<uint32_t> v;
   int status = kExitOk;
-  if (!parse_fields(inv, 0, {"A", "B"}, &v, &status)) return status;
+  if (!parse_fields(inv, 0, {{"A", kWord32}, {"B", kWord32}}, &v, &status)) return status;
   return run_value_command(
       inv, "disk list " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8),
       [](int slot, const std::vector<uint32_t>& x) { return kora_rx_hddlist(slot, x[0], x[1]); },
@@ -162,14 +167,16 @@ int run_play(const Invocation& inv) {
   }
   std::vector<uint32_t> v;
   if (pos[0] == "control") {
-    if (!parse_fields(inv, 1, {"N"}, &v, &status)) return status;
+    if (!parse_fields(inv, 1, {{"N", kByte}}, &v, &status)) return status;
     return run_value_command(
         inv, "playback control " + dec_hex(v[0]),
         [](int slot, const std::vector<uint32_t>& x) { return kora_ctrl_play(slot, as_int(x[0])); },
         v);
   }
   if (pos[0] == "search") {
-    if (!parse_fields(inv, 1, {"YYYY", "MM", "DD", "hh", "mm", "ss"}, &v, &status)) {
+    if (!parse_fields(inv, 1,
+                      {{"YYYY", 9999}, {"MM", 12}, {"DD", 31}, {"hh", 23}, {"mm", 59}, {"ss", 59}},
+                      &v, &status)) {
       return status;
     }
     char when[96];
@@ -184,7 +191,7 @@ int run_play(const Invocation& inv) {
         v);
   }
   if (pos[0] == "pointer") {
-    if (!parse_fields(inv, 1, {"A", "B"}, &v, &status)) return status;
+    if (!parse_fields(inv, 1, {{"A", kWord32}, {"B", kWord32}}, &v, &status)) return status;
     return run_value_command(
         inv, "play pointer " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8),
         [](int slot, const std::vector<uint32_t>& x) {

@@ -17,6 +17,26 @@ int report_failure(std::string_view what, int code) {
   return kExitFailure;
 }
 
+int report_disk_failure(std::string_view what, int family, int code) {
+  std::fprintf(stderr, "virazav: %.*s: %s (%d)\n", static_cast<int>(what.size()), what.data(),
+               virazav_disk_strerror(family, code), code);
+  return kExitFailure;
+}
+
+bool check_readable(const std::string& path, int* status) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  int saved = errno;
+  if (f != nullptr) {
+    // A folder opens for reading on some systems but reads nothing.
+    const bool folder = std::fgetc(f) == EOF && std::ferror(f) != 0;
+    saved = errno;
+    std::fclose(f);
+    if (!folder) return true;
+  }
+  *status = report_problem("open " + path, std::strerror(saved));
+  return false;
+}
+
 int report_problem(std::string_view what, std::string_view detail) {
   std::fprintf(stderr, "virazav: %.*s: %.*s\n", static_cast<int>(what.size()), what.data(),
                static_cast<int>(detail.size()), detail.data());

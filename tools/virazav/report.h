@@ -14,9 +14,18 @@ namespace virazav::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the library or the system reported a failure
 inline constexpr int kExitUsage = 2;    // the command line was wrong
+inline constexpr int kExitShort = 3;    // the job was done in part: less came than asked for
+inline constexpr int kExitNothing = 4;  // there was nothing to do it with: nothing was written
 
 // Prints "virazav: <what>: <library text> (<code>)" on standard error; returns kExitFailure.
 int report_failure(std::string_view what, int code);
+// As report_failure for a result of the disk side, whose texts depend on the family of the
+// function (VIRAZAV_DISK_*) that returned it.
+int report_disk_failure(std::string_view what, int family, int code);
+// Checks that the file can be opened for reading. On failure prints "virazav: open
+// <path>: <the system's reason>" on standard error, stores kExitFailure in *status and
+// returns false.
+bool check_readable(const std::string& path, int* status);
 // Prints "virazav: <what>: <detail>" on standard error for failures that are not library
 // codes (a file that cannot be written); returns kExitFailure.
 int report_problem(std::string_view what, std::string_view detail);
