@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "recdisk/disk.h"
 #include "recdisk/record_index.h"
@@ -49,21 +51,22 @@ MediaDisk::MediaDisk(const std::string& dir, int drive, int seconds, int channel
     ADD_FAILURE() << "copy pair not written in " << dir;
     return;
   }
-  recdisk::close_drive();
-  recdisk::reset_record_index();
-  use_image_as_drive(drive, path);
-  if (hdd_open(drive) != 0) {
-    ADD_FAILURE() << "hdd_open(" << drive << ") failed";
-    return;
-  }
-  first_section_play();
-  ok_ = true;
+  ok_ = open_image_as_drive(drive, path);
 }
 
 MediaDisk::~MediaDisk() {
   recdisk::close_drive();
   recdisk::reset_record_index();
   ::unsetenv(("VIRAZAV_PHYSICALDRIVE" + std::to_string(drive_)).c_str());
+}
+
+bool wait_until(const std::function<bool()>& done, int timeout_ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 bool read_bitmap(const std::string& path, ShownPicture* out) {
