@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "player/feeders.h"
 #include "recdisk/disk.h"
 #include "recdisk/record_index.h"
 #include "support/record_index_image.h"
@@ -67,6 +68,13 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+void end_feeders() {
+  hdd_read_stop();
+  file_read_stop();
+  wait_until([] { return !player::disk_feeder_running() && !player::file_feeder_running(); }, 2000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 bool read_bitmap(const std::string& path, ShownPicture* out) {

@@ -46,6 +46,11 @@ class MediaDisk {
 // Polls `done` every 5 ms until it holds (true) or timeout_ms passed (false).
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000);
 
+// Asks both feeders to end and waits (at most 2 s) until they have, and a
+// little longer for their last unlock, so that nothing of theirs runs when the
+// test process ends.
+void end_feeders();
+
 // A picture the player handed back: rows bottom-up, 24-bit BGR, unpadded.
 struct ShownPicture {
   int width = 0;

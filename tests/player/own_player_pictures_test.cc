@@ -58,11 +58,9 @@ class OwnPlayerPictures : public ::testing::Test {
   }
   void TearDown() override {
     hdd_play_stop();
-    hdd_read_stop();
-    file_read_stop();
+    end_feeders();
     play_end();
     set_make_bmp_mode(0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   virtual int channels() const { return 4; }
 

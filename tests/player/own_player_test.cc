@@ -279,7 +279,7 @@ class OwnPlayerSound : public ::testing::Test {
     ASSERT_EQ(Zel_play_open(0, 0, 0, 0), 0);
   }
   void TearDown() override {
-    file_read_stop();
+    end_feeders();
     play_end();
     ::unsetenv("VIRAZAV_AUDIO");
   }
