@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
+#include "player/feeders.h"
 #include "recdisk/disk.h"
 #include "recdisk/record_index.h"
 #include "support/record_index_image.h"
@@ -49,21 +52,29 @@ MediaDisk::MediaDisk(const std::string& dir, int drive, int seconds, int channel
     ADD_FAILURE() << "copy pair not written in " << dir;
     return;
   }
-  recdisk::close_drive();
-  recdisk::reset_record_index();
-  use_image_as_drive(drive, path);
-  if (hdd_open(drive) != 0) {
-    ADD_FAILURE() << "hdd_open(" << drive << ") failed";
-    return;
-  }
-  first_section_play();
-  ok_ = true;
+  ok_ = open_image_as_drive(drive, path);
 }
 
 MediaDisk::~MediaDisk() {
   recdisk::close_drive();
   recdisk::reset_record_index();
   ::unsetenv(("VIRAZAV_PHYSICALDRIVE" + std::to_string(drive_)).c_str());
+}
+
+bool wait_until(const std::function<bool()>& done, int timeout_ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void end_feeders() {
+  hdd_read_stop();
+  file_read_stop();
+  wait_until([] { return !player::disk_feeder_running() && !player::file_feeder_running(); }, 2000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 bool read_bitmap(const std::string& path, ShownPicture* out) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,14 @@ class MediaDisk {
   bool ok_ = false;
   std::vector<RecordedChunk> chunks_;
 };
+
+// Polls `done` every 5 ms until it holds (true) or timeout_ms passed (false).
+bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000);
+
+// Asks both feeders to end and waits (at most 2 s) until they have, and a
+// little longer for their last unlock, so that nothing of theirs runs when the
+// test process ends.
+void end_feeders();
 
 // A picture the player handed back: rows bottom-up, 24-bit BGR, unpadded.
 struct ShownPicture {

@@ -25,15 +25,6 @@ namespace {
 constexpr int kDrive = 6;
 constexpr int kSeconds = 16;
 
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 // The latest picture of player channel `channel`, as get_bmp hands it back.
 ShownPicture channel_picture(int channel) {
   ShownPicture p;
@@ -67,11 +58,9 @@ class OwnPlayerPictures : public ::testing::Test {
   }
   void TearDown() override {
     hdd_play_stop();
-    hdd_read_stop();
-    file_read_stop();
+    end_feeders();
     play_end();
     set_make_bmp_mode(0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   virtual int channels() const { return 4; }
 

@@ -28,15 +28,6 @@ namespace {
 
 using player::own_player;
 
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 uint64_t blocks_walked() {
   return player::own::player_state().counters.blocks.load();
 }
@@ -288,7 +279,7 @@ class OwnPlayerSound : public ::testing::Test {
     ASSERT_EQ(Zel_play_open(0, 0, 0, 0), 0);
   }
   void TearDown() override {
-    file_read_stop();
+    end_feeders();
     play_end();
     ::unsetenv("VIRAZAV_AUDIO");
   }

@@ -100,6 +100,7 @@ TEST(OwnPlayerThreads, FeedersControlsSnapshotsAndViewerModesTogether) {
 
   EXPECT_EQ(hdd_read_stop(), 0);
   EXPECT_EQ(file_read_stop(), 0);
+  end_feeders();
   EXPECT_EQ(play_end(), 0);
   // Stopped, the player takes nothing.
   const uint8_t block[64] = {};

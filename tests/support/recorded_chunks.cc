@@ -64,15 +64,19 @@ SimulatedDisk::SimulatedDisk(const std::string& dir, int drive,
     return;
   }
   chunks_ = recorded_chunks(path, info);
+  ok_ = open_image_as_drive(drive, path);
+}
+
+bool open_image_as_drive(int drive, const std::string& path) {
   recdisk::close_drive();
   recdisk::reset_record_index();
   use_image_as_drive(drive, path);
   if (hdd_open(drive) != 0) {
     ADD_FAILURE() << "hdd_open(" << drive << ") failed";
-    return;
+    return false;
   }
   first_section_play();
-  ok_ = true;
+  return true;
 }
 
 SimulatedDisk::~SimulatedDisk() {

@@ -22,6 +22,11 @@ struct RecordedChunk {
 std::vector<RecordedChunk> recorded_chunks(const std::string& image_path,
                                            const sim::DiskImageInfo& info);
 
+// Makes the image at `path` drive `drive`, opens it and loads its record index
+// (closing any drive and index before). False (with a test failure) when the
+// open fails.
+bool open_image_as_drive(int drive, const std::string& path);
+
 // A disk image of the simulated recorder (two video channels, placeholder
 // packets, ten one-second chunks a segment) in `dir`, open as drive `drive` with
 // its record index loaded. The drive, the index and the drive's variable are

@@ -7,17 +7,13 @@
 #include <cstring>
 
 #include "player/own/channel_view.h"
+#include "player/snapshot.h"
 
 namespace virazav::player::own {
 namespace {
 
-constexpr int kWidth = 704;
-constexpr int kHalfWidth = 352;
-constexpr int kHalfHeight = 240;
-constexpr size_t kRowBytes = 2112;
-constexpr size_t kHalfRowBytes = 1056;
-constexpr size_t kCompositeBytes = kRowBytes * 480;
-constexpr size_t kUpperHalf = kRowBytes * kHalfHeight;  // byte of row 240
+constexpr size_t kHalfRowBytes = kHalfWidth * 3;
+constexpr size_t kUpperHalf = kWidePictureBytes;  // the byte of row 240
 
 }  // namespace
 
@@ -35,17 +31,17 @@ void ChannelViews::compose(int layout, int first, int second, uint8_t* pixels) {
   platform::MutexLock hold(mu_);
   switch (layout) {
     case 4:
-      draw(1, pixels + kUpperHalf, kHalfWidth, kHalfHeight, kRowBytes);
-      draw(2, pixels + kUpperHalf + kHalfRowBytes, kHalfWidth, kHalfHeight, kRowBytes);
-      draw(3, pixels, kHalfWidth, kHalfHeight, kRowBytes);
-      draw(4, pixels + kHalfRowBytes, kHalfWidth, kHalfHeight, kRowBytes);
+      draw(1, pixels + kUpperHalf, kHalfWidth, kHalfHeight, kCompositeRowBytes);
+      draw(2, pixels + kUpperHalf + kHalfRowBytes, kHalfWidth, kHalfHeight, kCompositeRowBytes);
+      draw(3, pixels, kHalfWidth, kHalfHeight, kCompositeRowBytes);
+      draw(4, pixels + kHalfRowBytes, kHalfWidth, kHalfHeight, kCompositeRowBytes);
       break;
     case 2:
-      draw(first, pixels + kUpperHalf, kWidth, kHalfHeight, kRowBytes);
-      draw(second, pixels, kWidth, kHalfHeight, kRowBytes);
+      draw(first, pixels + kUpperHalf, kCompositeWidth, kHalfHeight, kCompositeRowBytes);
+      draw(second, pixels, kCompositeWidth, kHalfHeight, kCompositeRowBytes);
       break;
     case 1:
-      draw(first, pixels + kUpperHalf, kWidth, kHalfHeight, kRowBytes);
+      draw(first, pixels + kUpperHalf, kCompositeWidth, kHalfHeight, kCompositeRowBytes);
       draw(first, pixels, kHalfWidth, kHalfHeight, kHalfRowBytes);
       break;
     default:

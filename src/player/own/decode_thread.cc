@@ -177,7 +177,10 @@ void Worker::show(int channel, const BlockPacket& p) {
   ChannelDecode& c = channels_[channel - 1];
   const int rc = c.decoder.decode(p.pes, p.length);
   if (rc != decoder::kDecoreOk) {
+    // What the damaged picture left in the decoder is not carried over: the
+    // channel starts afresh at its next key picture.
     s_.counters.error_flag.store(1);
+    c.decoder.reset();
     c.wait_key = true;
     return;
   }
