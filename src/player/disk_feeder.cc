@@ -30,7 +30,9 @@ struct DiskFeeder {
   platform::Buffer buffer;
 };
 
-DiskFeeder g_disk;
+// Never destroyed, for the same reason as the file feeder's state: a feeder
+// thread still running at exit may be reading it.
+DiskFeeder& g_disk = *new DiskFeeder;
 
 int read_block(const FeedRow& row, uint8_t* buffer, uint32_t* length) {
   switch (row.reader) {

@@ -57,7 +57,9 @@ struct FileFeeder {
   Entry first, last;  // as the feeder read them at its start
 };
 
-FileFeeder g_file;
+// Never destroyed: a feeder thread the application did not stop may still be
+// reading it while the process runs its exit handlers.
+FileFeeder& g_file = *new FileFeeder;
 
 Entry parse_entry(const uint8_t* p) {
   Entry e;

@@ -98,7 +98,7 @@ TEST_F(ErrorTextTest, DiskCodes_AreToldInTheirFamilysTerms) {
   // A search outside the copy's range is told as such.
   const CliResult outside = run_program({"file", "play", "media/HDR.dat", "media/.index", "--at",
                                          "2024-05-10 11:00:00", "--for", "1"});
-  EXPECT_EQ(outside.status, 1);
+  EXPECT_EQ(outside.status, 1) << outside.err;
   EXPECT_NE(outside.err.find("the time lies outside the file's range (-2)"), std::string::npos)
       << outside.err;
 }

@@ -202,17 +202,24 @@ int run_file(const Invocation& inv) {
     FeedPlan plan;
     if (!parse_plan(inv, &plan, &status)) return status;
     if (!expect_positional(inv, 1, 2, &status)) return status;
+    const std::string* at = inv.args.value("at");
+    uint32_t t = 0;
+    if (at != nullptr && !parse_disk_time(*at, &t))
+      return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
     Zel_play_open(0, 0, 0, 0);
     if (open_pair(inv, 1, &data, &index, &status) != 0) return status;
     uint32_t start = 0, end = 0;
     file_read_start_end_sec(&start, &end);
     std::printf("%s: %s .. %s\n", data.c_str(), format_disk_time(start).c_str(),
                 format_disk_time(end).c_str());
-    if (const std::string* at = inv.args.value("at")) {
-      uint32_t t = 0;
-      if (!parse_disk_time(*at, &t)) return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
+    if (at != nullptr) {
       int rc = file_search(static_cast<int>(t));
-      if (rc != 0) return report_disk_failure("search " + *at, VIRAZAV_DISK_FILE_SEARCH, rc);
+      if (rc != 0) {
+        status = report_disk_failure("search " + *at, VIRAZAV_DISK_FILE_SEARCH, rc);
+        wait_end(file_feeder_still_running);
+        play_end();
+        return status;
+      }
     }
     status = play_for(plan, kFileControls);
     wait_end(file_feeder_still_running);
