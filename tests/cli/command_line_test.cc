@@ -4,6 +4,7 @@
 // field holds still goes out as the recorder expects it.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,54 @@ TEST_F(CommandLineTest, MalformedAddressSlotAndGroup_AreUsageErrors) {
   const CliResult last_slot = run({"--slot", "15", "connect"});
   EXPECT_EQ(last_slot.status, 0) << last_slot.err;
   EXPECT_NE(last_slot.out.find("login port 5031"), std::string::npos) << last_slot.out;
+}
+
+TEST_F(CommandLineTest, PlaySearch_TakesAnIsoTimeAndSaysWhetherItWasFound) {
+  // The simulated recorder finds any time from 2004-01-01 up to its clock.
+  CliResult found = run({"play", "search", "2024-05-01T10:00:30"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out, "search 2024-05-01T10:00:30: found; the recorder's playback is there\n");
+  EXPECT_NE(command_lines().find(" PlaySearch 2024 05 01 10 00 30 00\n"), std::string::npos)
+      << command_lines();
+
+  const CliResult missing = run({"play", "search", "2003-12-31 23:59:59"});
+  EXPECT_EQ(missing.status, 4) << missing.err;
+  EXPECT_EQ(missing.out, "search 2003-12-31T23:59:59: not found (recorder reports 1 (0x01))\n");
+
+  // The six fields as the recorder takes them still do.
+  rec().clear_received_lines();
+  found = run({"play", "search", "2024", "5", "1", "10", "0", "59"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_NE(command_lines().find(" PlaySearch 2024 05 01 10 00 59 00\n"), std::string::npos)
+      << command_lines();
+
+  rec().clear_received_lines();
+  for (const char* bad : {"2024-05-01T10:00", "2024-05-01T24:00:00", "2024-02-30X10:00:00"}) {
+    const CliResult r = run({"play", "search", bad});
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("search needs a time YYYY-MM-DDThh:mm:ss"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(command_lines(), "") << "a refused search reached the recorder";
+}
+
+TEST_F(CommandLineTest, TheClock_IsSetFromAndShownAsAnIsoTime) {
+  const CliResult set = run({"time", "set", "2024-02-29T10:20:30"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_NE(command_lines().find(" SetTime 24/02/29 10:20:30\n"), std::string::npos)
+      << command_lines();
+  const CliResult get = run({"time", "get"});
+  ASSERT_EQ(get.status, 0) << get.err;
+  // The clock runs on from the value set.
+  EXPECT_TRUE(std::regex_match(get.out, std::regex("recorder clock: 2024-02-29T10:2[01]:\\d\\d\n")))
+      << get.out;
+
+  // The short form holds years 2000..2079 only.
+  rec().clear_received_lines();
+  for (const char* bad : {"2080-01-01T00:00:00", "1999-12-31T23:59:59", "2024-02-29T10:20"}) {
+    const CliResult r = run({"time", "set", bad});
+    EXPECT_EQ(r.status, 2) << bad;
+  }
+  EXPECT_EQ(command_lines(), "") << "a refused clock reached the recorder";
 }
 
 }  // namespace

@@ -87,10 +87,10 @@ TEST_F(DiskCommandTest, CopyOfStretchesWithNothingRecorded_IsRefusedAndWritesNot
     std::string message;
   } rows[] = {
       {"reversed", "2024-05-10 10:00:10", "2024-05-10 10:00:05", 2,
-       "--from 2024-05-10 10:00:10 lies after --to 2024-05-10 10:00:05"},
+       "--from 2024-05-10T10:00:10 lies after --to 2024-05-10T10:00:05"},
       {"in the gap", "2024-05-10 10:00:30", "2024-05-10 10:01:10", 4,
-       "nothing is recorded from 2024-05-10 10:00:30 to 2024-05-10 10:01:10 (recorded: "
-       "2024-05-10 10:00:00 .. 2024-05-10 10:01:"},
+       "nothing is recorded from 2024-05-10T10:00:30 to 2024-05-10T10:01:10 (recorded: "
+       "2024-05-10T10:00:00 .. 2024-05-10T10:01:"},
       {"after the end", "2024-05-10 11:00:00", "2024-05-10 12:00:00", 4, "nothing is recorded"},
       {"before the start", "2024-05-09 10:00:00", "2024-05-10 09:59:59", 4, "nothing is recorded"},
   };
@@ -131,7 +131,7 @@ TEST_F(DiskCommandTest, CopyIntoAFolderWithAnEarlierCopy_IsRefusedUnlessReplaced
   EXPECT_LT(fs::file_size("copy/HDR.dat"), first_size);
   const CliResult range =
       run_program({"file", "search", "copy/HDR.dat", "copy/.index", "2024-05-10 10:00:01"});
-  EXPECT_NE(range.out.find("range 2024-05-10 10:00:00 .. 2024-05-10 10:00:0"), std::string::npos)
+  EXPECT_NE(range.out.find("range 2024-05-10T10:00:00 .. 2024-05-10T10:00:0"), std::string::npos)
       << range.out;
 }
 
@@ -148,9 +148,9 @@ TEST_F(DiskCommandTest, ListOfAGoodImage_NamesTheCopyReadAndEveryRecording) {
   EXPECT_NE(run.out.find("index read from copy 2 (generation 2)\n2 recordings\n"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("[  0] 2024-05-10 10:00:00 .. 2024-05-10 10:00:19"), std::string::npos)
+  EXPECT_NE(run.out.find("[  0] 2024-05-10T10:00:00 .. 2024-05-10T10:00:19"), std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("[  1] 2024-05-10 10:01:20 .. 2024-05-10 10:01:"), std::string::npos)
+  EXPECT_NE(run.out.find("[  1] 2024-05-10T10:01:20 .. 2024-05-10T10:01:"), std::string::npos)
       << run.out;
 }
 
@@ -195,7 +195,7 @@ TEST_F(DiskCommandTest, DamagedListInTheNewestCopy_IsListedFromTheNextAndSaysSo)
                          "list from copy 1"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("[  0] 2024-05-10 10:00:00 .. 2024-05-10 10:00:19"), std::string::npos)
+  EXPECT_NE(run.out.find("[  0] 2024-05-10T10:00:00 .. 2024-05-10T10:00:19"), std::string::npos)
       << run.out;
 }
 

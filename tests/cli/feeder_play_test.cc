@@ -94,9 +94,9 @@ class FeederPlayCommandTest : public ::testing::Test {
 TEST_F(FeederPlayCommandTest, FileSearchTellsWhetherTheTimeLiesInTheCopy) {
   CliRun run = run_cli({"file", "search", "media/HDR.dat", "media/.index", "2024-05-10 10:00:15"});
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("range 2024-05-10 10:00:05 .. 2024-05-10 10:00:25"), std::string::npos)
+  EXPECT_NE(run.out.find("range 2024-05-10T10:00:05 .. 2024-05-10T10:00:25"), std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("2024-05-10 10:00:15: placed at the chunk of that time"),
+  EXPECT_NE(run.out.find("2024-05-10T10:00:15: placed at the chunk of that time"),
             std::string::npos);
   run = run_cli({"file", "search", "media/HDR.dat", "media/.index", "2024-05-10 10:00:04"});
   EXPECT_EQ(run.status, 1);
@@ -108,7 +108,7 @@ TEST_F(FeederPlayCommandTest, FilePlayPrintsEverySecondAndWritesSnapshots) {
       run_cli({"file", "play", "media/HDR.dat", "media/.index", "--at", "2024-05-10 10:00:10",
                "--speed", "3", "--snapshot", "snaps", "--for", "2"});
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("media/HDR.dat: 2024-05-10 10:00:05 .. 2024-05-10 10:00:25"),
+  EXPECT_NE(run.out.find("media/HDR.dat: 2024-05-10T10:00:05 .. 2024-05-10T10:00:25"),
             std::string::npos)
       << run.out;
   const std::regex second(R"( +[12]s  decoder (ok|errors)  file (playing, snapshot .*|stopped))");
@@ -122,7 +122,7 @@ TEST_F(FeederPlayCommandTest, DiskPlaySearchesAndSteps) {
   const CliRun run = run_cli({"disk", "play", "disk.img", "--at", "2024-05-10 10:00:10", "--step",
                               "--view", "2", "--for", "1"});
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("search 2024-05-10 10:00:10: positioned at the time"), std::string::npos)
+  EXPECT_NE(run.out.find("search 2024-05-10T10:00:10: positioned at the time"), std::string::npos)
       << run.out;
   EXPECT_EQ(count_lines(run.out, std::regex(R"( +1s  decoder (ok|errors))")), 1) << run.out;
   EXPECT_EQ(bitmaps_in("."), 0) << "no snapshot without --snapshot";

@@ -72,7 +72,7 @@ struct StepLine {
   std::string step, mode;
   double percent = -1;
   int entry = -1;
-  std::string time;  // "2024-05-01 10:00:05"
+  std::string time;  // "2024-05-01T10:00:05"
   std::string view;
   int pictures = -1;
 };
@@ -80,7 +80,7 @@ struct StepLine {
 std::vector<StepLine> step_lines(const std::string& out) {
   static const std::regex kLine(
       R"(^ ?(\d+)  (.+?) +mode (\w+) +position +([0-9.]+|--)% entry (-?\d+) +time )"
-      R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|--)  view (\w+) +pictures (\d+)$)");
+      R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d|--)  view (\w+) +pictures (\d+)$)");
   std::vector<StepLine> lines;
   std::istringstream in(out);
   std::string line;
@@ -101,9 +101,9 @@ std::vector<StepLine> step_lines(const std::string& out) {
   return lines;
 }
 
-// The seconds of the recording's time "2024-05-01 10:00:SS" (-1 for another hour).
+// The seconds of the recording's time "2024-05-01T10:00:SS" (-1 for another hour).
 int second_of(const std::string& time) {
-  if (time.rfind("2024-05-01 10:00:", 0) != 0) return -1;
+  if (time.rfind("2024-05-01T10:00:", 0) != 0) return -1;
   return std::stoi(time.substr(17));
 }
 

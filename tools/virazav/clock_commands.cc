@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "report.h"
 #include "session.h"
+#include "time_text.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -82,7 +83,19 @@ int time_get(const Invocation& inv) {
     char time[kClockTextSize] = {};
     int rc = kora_get_time(s.slot(), date, time);
     if (rc != 0) return report_failure("read the recorder clock", rc);
-    std::printf("recorder clock: %s %s\n", date, time);
+    // The library gives "YYYY/MM/DD" and "hh:mm:ss"; shown in the program's one format
+    // when they are that, as received otherwise.
+    std::string iso = std::string(date) + "T" + time;
+    if (iso.size() > 7) {
+      iso[4] = iso[4] == '/' ? '-' : iso[4];
+      iso[7] = iso[7] == '/' ? '-' : iso[7];
+    }
+    CivilTime t;
+    if (parse_time_text(iso, &t, 0, 9999)) {
+      std::printf("recorder clock: %s\n", format_time_text(t).c_str());
+    } else {
+      std::printf("recorder clock: %s %s\n", date, time);
+    }
     return kExitOk;
   });
 }
@@ -123,6 +136,18 @@ int run_time(const Invocation& inv) {
     if (!local_clock_texts(&date, &time)) {
       return report_problem("time set now", "cannot read this computer's local time");
     }
+    return time_set(inv, date, time);
+  }
+  if (pos.size() == 2) {
+    // One ISO time goes out in the recorder's short form, as "set now" sends it.
+    CivilTime t;
+    if (!parse_time_text(pos[1], &t, 2000, 2079)) {
+      return usage(inv, std::string("time set needs DATE TIME, now, or ") + kTimeFormatHelp +
+                            " in 2000..2079");
+    }
+    char date[16], time[16];
+    std::snprintf(date, sizeof date, "%02d/%02d/%02d", t.year % 100, t.month, t.day);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", t.hour, t.minute, t.second);
     return time_set(inv, date, time);
   }
   if (!expect_positional(inv, 1, 2, &status)) return status;

@@ -69,10 +69,10 @@ constexpr OptionDef kSplitOptions[] = {
 };
 
 constexpr OptionDef kDiskOptions[] = {
-    {"at", true, "TIME", "read: the time to search, YYYY-MM-DD HH:MM:SS (or a time number)"},
+    {"at", true, "TIME", "read: the time to search, YYYY-MM-DDThh:mm:ss (or a time number)"},
     {"chunks", true, "N", "read: chunks to read after the search (default 10)"},
     {"out", true, "FILE", "read: write the packets to FILE; timeline: write an SVG to FILE"},
-    {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DD HH:MM:SS (or a time number)"},
+    {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DDThh:mm:ss (or a time number)"},
     {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
     {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
     {"replace", false, "", "copy: remove an earlier copy's files from DIR first"},
@@ -86,7 +86,7 @@ constexpr OptionDef kDiskOptions[] = {
 };
 
 constexpr OptionDef kFileOptions[] = {
-    {"at", true, "TIME", "play: start at the chunk of TIME (YYYY-MM-DD HH:MM:SS)"},
+    {"at", true, "TIME", "play: start at the chunk of TIME (YYYY-MM-DDThh:mm:ss)"},
     {"speed", true, "N", "forward at speed N (1..99)"},
     {"back", true, "N", "back at speed N (1..99)"},
     {"step", false, "", "one frame forward every second"},
@@ -105,10 +105,11 @@ constexpr Command kCommands[] = {
      {},
      run_connect},
     {"time",
-     "time get\ntime set DATE TIME\ntime set now",
+     "time get\ntime set TIME\ntime set DATE TIME\ntime set now",
      "read or set the recorder clock",
-     "get prints the recorder clock. A two-digit year gets its century: 00..79 are read\n"
-     "as 2000..2079 and 80..99 as 1980..1999.\n"
+     "get prints the recorder clock as YYYY-MM-DDThh:mm:ss. A two-digit year gets its\n"
+     "century: 00..79 are read as 2000..2079 and 80..99 as 1980..1999.\n"
+     "set TIME sends YYYY-MM-DDThh:mm:ss (2000..2079) as YY/MM/DD hh:mm:ss.\n"
      "set sends DATE (YY/MM/DD or YYYY/MM/DD) and TIME (HH:MM:SS) exactly as given; the\n"
      "recorder checks them and answers NG to a date it does not take.\n"
      "set now sends this computer's local time as YY/MM/DD HH:MM:SS.",
@@ -163,7 +164,7 @@ constexpr Command kCommands[] = {
      run_hddlist},
     {"play",
      "play FILE [--channel N|all] [--out DIR] [--audio A | --wav FILE] [--script STEPS]\n"
-     "play control N\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
+     "play control N\nplay search TIME\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
      "play a downloaded stream file, or drive the recorder's own playback",
      "FILE: plays a stream file that download wrote, with its frame index .index (in its\n"
      "own folder FILE.idx or --index-dir; built, with a progress bar, when missing). The\n"
@@ -193,7 +194,8 @@ constexpr Command kCommands[] = {
      "script.\n"
      "\n"
      "control sends playback control N to the recorder (0 stops on the usual recorders).\n"
-     "search looks for recordings at the given local date and time (decimal fields).\n"
+     "search looks for a recording at the given local time (YYYY-MM-DDThh:mm:ss, or the\n"
+     "six decimal fields) and says whether the recorder found one (exit 3 when not).\n"
      "pointer sets the play pointer to A B.\n"
      "Each prints the recorder's answer. A stream file named like one of them is given\n"
      "as ./control.",

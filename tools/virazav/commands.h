@@ -83,9 +83,10 @@ bool complete_frame_index(const std::string& index_dir, int parts, bool draw,
                           const std::function<bool()>& keep_going = {});  // media_commands.cc
 // Returns "0,1,5" for a channel mask, "none" for 0.
 std::string channel_list(unsigned mask);  // media_commands.cc
-// A disk time "YYYY-MM-DD HH:MM:SS" (or a plain time number) as a time number.
+// A disk time "YYYY-MM-DDThh:mm:ss" (a blank taken for the T, or a plain time number)
+// as a time number.
 bool parse_disk_time(const std::string& text, uint32_t* out);  // disk_commands.cc
-// A time number as "YYYY-MM-DD HH:MM:SS".
+// A time number as "YYYY-MM-DDThh:mm:ss".
 std::string format_disk_time(uint32_t t);  // disk_commands.cc
 
 }  // namespace virazav::cli

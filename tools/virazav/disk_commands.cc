@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "disk_index.h"
 #include "report.h"
+#include "time_text.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -18,31 +19,18 @@ namespace {
 
 constexpr uint32_t kChunkBuffer = 0x200000;
 
-// Time numbers: every month counts 31 days, every year 372.
-constexpr uint32_t kYear = 32140800, kMonth = 2678400, kDay = 86400;
-
 std::string format_time(uint32_t t) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 2000 + t / kYear,
-                t % kYear / kMonth + 1, t % kMonth / kDay + 1, t % kDay / 3600, t % 3600 / 60,
-                t % 60);
-  return buf;
+  return format_time_text(from_time_number(t));
 }
 
-// "YYYY-MM-DD HH:MM:SS" (or with 'T') as a time number; a plain number is taken as one.
+// An ISO time (years 2000..2132, what a time number holds) as a time number; a plain
+// number is taken as one.
 bool parse_time(const std::string& text, uint32_t* out) {
-  unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char sep = 0;
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%4u-%2u-%2u%c%2u:%2u:%2u%n", &y, &mo, &d, &sep, &h, &mi, &s,
-                  &used) == 7 &&
-      used == static_cast<int>(text.size()) && (sep == ' ' || sep == 'T')) {
-    if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
-      return false;
-    const uint64_t number =
-        s + 60 * (mi + 60 * (h + 24 * (d + 31 * (mo + 12 * (uint64_t{y} - 2000)) - 32)));
+  CivilTime t;
+  if (parse_time_text(text, &t, 2000, 2132)) {
+    const uint32_t number = to_time_number(t);
     if (number > 0x7FFFFFFF) return false;  // past 2066: no int time number holds it
-    *out = static_cast<uint32_t>(number);
+    *out = number;
     return true;
   }
   // The disk exports take time numbers as int: a larger number would arrive negative.
@@ -165,7 +153,7 @@ int run_read(const Invocation& inv, int drive, const std::string& name) {
   const std::string* at = inv.args.value("at");
   uint32_t t = 0;
   if (at == nullptr || !parse_time(*at, &t))
-    return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
+    return usage(inv, "--at needs a time (YYYY-MM-DDThh:mm:ss)");
   int64_t chunks = 10;
   if (const std::string* n = inv.args.value("chunks");
       n != nullptr && !parse_number(*n, 1, 100000, &chunks)) {

@@ -12,6 +12,7 @@
 #include "report.h"
 #include "session.h"
 #include "stream_index.h"
+#include "time_text.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -29,24 +30,6 @@ constexpr size_t kIndexKindOffset = 0;
 constexpr size_t kIndexPtsOffset = 8;
 constexpr uint8_t kIndexKindVideo = 0;
 constexpr uint32_t kTicksPerSecond = 90000;
-
-// Parses "YYYY-MM-DDThh:mm:ss" (or with a blank instead of the T) into six numbers.
-bool parse_start(const std::string& text, int out[6]) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char sep = 0;
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &s,
-                  &used) != 7 ||
-      static_cast<size_t>(used) != text.size() || (sep != 'T' && sep != ' ')) {
-    return false;
-  }
-  if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) {
-    return false;
-  }
-  const int v[6] = {y, mo, d, h, mi, s};
-  std::copy(v, v + 6, out);
-  return true;
-}
 
 // Parses "all" or a comma-separated list of channels 0..15 into a mask (0 = all).
 bool parse_channels(const std::string& text, int* mask) {
@@ -163,10 +146,11 @@ int run_download(const Invocation& inv) {
     seconds = fields[7];
   } else {
     const std::string* from = inv.args.value("from");
-    int start[6] = {};
-    if (from == nullptr || !parse_start(*from, start)) {
-      return usage(inv, "--from needs a start time YYYY-MM-DDThh:mm:ss");
+    CivilTime t;
+    if (from == nullptr || !parse_time_text(*from, &t)) {
+      return usage(inv, std::string("--from needs a start time ") + kTimeFormatHelp);
     }
+    const int start[6] = {t.year, t.month, t.day, t.hour, t.minute, t.second};
     if (const std::string* s = inv.args.value("seconds")) {
       int64_t v = 0;
       if (!parse_number(*s, 1, 99999999, &v))

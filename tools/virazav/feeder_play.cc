@@ -174,7 +174,7 @@ int run_disk_play(const Invocation& inv, int drive, const std::string& name) {
   const std::string* at = inv.args.value("at");
   uint32_t t = 0;
   if (at == nullptr || !parse_disk_time(*at, &t))
-    return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
+    return usage(inv, "--at needs a time (YYYY-MM-DDThh:mm:ss)");
   Zel_play_open(0, 0, 0, 0);
   DiskIndex index;
   if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
@@ -205,7 +205,7 @@ int run_file(const Invocation& inv) {
     const std::string* at = inv.args.value("at");
     uint32_t t = 0;
     if (at != nullptr && !parse_disk_time(*at, &t))
-      return usage(inv, "--at needs a time (YYYY-MM-DD HH:MM:SS)");
+      return usage(inv, "--at needs a time (YYYY-MM-DDThh:mm:ss)");
     Zel_play_open(0, 0, 0, 0);
     if (open_pair(inv, 1, &data, &index, &status) != 0) return status;
     uint32_t start = 0, end = 0;
@@ -230,7 +230,7 @@ int run_file(const Invocation& inv) {
     if (!expect_positional(inv, 1, 3, &status)) return status;
     uint32_t t = 0;
     if (!parse_disk_time(inv.args.positional[3], &t))
-      return usage(inv, "TIME needs YYYY-MM-DD HH:MM:SS or a time number");
+      return usage(inv, "TIME needs YYYY-MM-DDThh:mm:ss or a time number");
     if (open_pair(inv, 1, &data, &index, &status) != 0) return status;
     uint32_t start = 0, end = 0;
     file_read_start_end_sec(&start, &end);

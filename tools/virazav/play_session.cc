@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "mosaic.h"
+#include "time_text.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -179,8 +180,8 @@ std::string DataSetPlayer::where() const {
   const unsigned char* t = record + kTimeFields;
   char time[32] = "--";
   if (t[0] != kUnset) {
-    std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + t[0], t[1], t[2], t[3],
-                  t[4], t[5]);
+    const CivilTime shown{2000 + t[0], t[1], t[2], t[3], t[4], t[5]};
+    std::snprintf(time, sizeof time, "%s", format_time_text(shown).c_str());
   }
   const int at = position();
   char percent[16] = "   --";

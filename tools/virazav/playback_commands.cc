@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "report.h"
 #include "session.h"
+#include "time_text.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -174,21 +175,34 @@ int run_play(const Invocation& inv) {
         v);
   }
   if (pos[0] == "search") {
-    if (!parse_fields(inv, 1,
-                      {{"YYYY", 9999}, {"MM", 12}, {"DD", 31}, {"hh", 23}, {"mm", 59}, {"ss", 59}},
-                      &v, &status)) {
-      return status;
+    // One ISO time, or the six decimal fields as the recorder takes them.
+    CivilTime t;
+    if (pos.size() == 2) {
+      if (!parse_time_text(pos[1], &t, 0, 9999)) {
+        return usage(inv, std::string("search needs a time ") + kTimeFormatHelp);
+      }
+    } else {
+      if (!parse_fields(
+              inv, 1, {{"YYYY", 9999}, {"MM", 12}, {"DD", 31}, {"hh", 23}, {"mm", 59}, {"ss", 59}},
+              &v, &status)) {
+        return status;
+      }
+      t = CivilTime{as_int(v[0]), as_int(v[1]), as_int(v[2]),
+                    as_int(v[3]), as_int(v[4]), as_int(v[5])};
     }
-    char when[96];
-    std::snprintf(when, sizeof when, "search %04u/%02u/%02u %02u:%02u:%02u", v[0], v[1], v[2], v[3],
-                  v[4], v[5]);
-    return run_value_command(
-        inv, when,
-        [](int slot, const std::vector<uint32_t>& x) {
-          return kora_play_search(slot, as_int(x[0]), as_int(x[1]), as_int(x[2]), as_int(x[3]),
-                                  as_int(x[4]), as_int(x[5]));
-        },
-        v);
+    const std::string when = "search " + format_time_text(t);
+    return run_connected(inv.global, [&](Session& s) {
+      int rc = kora_play_search(s.slot(), t.year, t.month, t.day, t.hour, t.minute, t.second);
+      if (rc < 0) return report_failure(when, rc);
+      // The recorder answers 0 when it holds a recording at that time.
+      if (rc == 0) {
+        std::printf("%s: found; the recorder's playback is there\n", when.c_str());
+        return kExitOk;
+      }
+      std::printf("%s: not found (recorder reports %s)\n", when.c_str(),
+                  dec_hex(static_cast<uint32_t>(rc)).c_str());
+      return kExitNothing;
+    });
   }
   if (pos[0] == "pointer") {
     if (!parse_fields(inv, 1, {{"A", kWord32}, {"B", kWord32}}, &v, &status)) return status;
