@@ -20,8 +20,8 @@ namespace {
 
 constexpr int kDrive = 9;  // the drive number the tour's image stands for
 constexpr char kDriveVariable[] = "VIRAZAV_PHYSICALDRIVE9";
-constexpr char kFrom[] = "2024-05-01 10:00:30";
-constexpr char kTo[] = "2024-05-01 10:01:00";
+constexpr char kFrom[] = "2024-05-01T10:00:30";
+constexpr char kTo[] = "2024-05-01T10:01:00";
 constexpr int kPlayMs = 2500;
 constexpr int kCopyLimitMs = 60000;
 constexpr int kCopyDone = 200;  // hdd_copy_usb_get_sts once a copy has ended well

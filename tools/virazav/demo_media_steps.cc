@@ -10,6 +10,7 @@
 
 #include "demo.h"
 #include "play_session.h"
+#include "stream_index.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -28,8 +29,9 @@ constexpr int kPlayAudioChannel = 0;
 fs::path stream_path(const Tour& tour) {
   return tour.dir / "download" / "recording.mpg";
 }
+// The stream file's own index folder beside it, where the program's commands look.
 fs::path index_dir(const Tour& tour) {
-  return tour.dir / "download";
+  return own_index_dir(stream_path(tour).string());
 }
 fs::path split_dir(const Tour& tour) {
   return tour.dir / "split";
@@ -65,7 +67,7 @@ StepResult demo_download(Tour& tour) {
   // recorder's recording.
   int rc = kora_copy_fast(tour.slot, path.c_str(), 0, 0, 24, 5, 1, 10, 0, 0, 20, 1, 0, 0, 0);
   if (rc < 0) return step_failed("SendDataF", rc);
-  if (rc == 0) return step_problem("the recorder has nothing recorded at 2024-05-01 10:00");
+  if (rc == 0) return step_problem("the recorder has nothing recorded at 2024-05-01T10:00:00");
   int steps = 1, seconds = 0;
   unsigned char count4[4] = {};
   const std::string dir = index_dir(tour).string();
