@@ -205,7 +205,8 @@ const Subcommand kSubcommands[] = {
 void print_usage(std::FILE* to) {
   std::fprintf(to,
                "usage: virazav-recorder <command> [options]\n"
-               "       virazav-recorder <command> --help\n\ncommands:\n");
+               "       virazav-recorder <command> --help\n"
+               "       virazav-recorder --version\n\ncommands:\n");
   for (const auto& c : kSubcommands) {
     std::fprintf(to, "  %-10.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
                  static_cast<int>(c.summary.size()), c.summary.data());
@@ -222,6 +223,10 @@ int main(int argc, char** argv) {
   std::string_view name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     print_usage(stdout);
+    return 0;
+  }
+  if (name == "--version") {
+    std::printf("virazav-recorder %s\n", VIRAZAV_RECORDER_VERSION);
     return 0;
   }
   Args args(argv + 2, argv + argc);

@@ -351,9 +351,10 @@ constexpr Command kCommands[] = {
 
 void print_options(std::span<const OptionDef> options) {
   for (const OptionDef& o : options) {
-    std::string left = "--" + std::string(o.name);
+    std::string left = o.short_name ? std::string("-") + o.short_name + ", " : std::string();
+    left += "--" + std::string(o.name);
     if (o.takes_value) left += " " + std::string(o.value_name);
-    std::printf("  %-18s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
+    std::printf("  %-24s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
                 o.description.data());
   }
 }
@@ -388,7 +389,7 @@ void print_command_help(const Command& command) {
   }
   std::printf("\nGlobal options:\n");
   print_options(global_option_defs());
-  std::printf("  %-18s %s\n", "-h, --help", "show this help");
+  std::printf("  %-24s %s\n", "-h, --help", "show this help");
 }
 
 int usage(const Invocation& inv, std::string_view message) {

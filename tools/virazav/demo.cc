@@ -115,7 +115,7 @@ int run_demo(const Invocation& inv) {
   tour.address = address;
   tour.password = inv.global.password;
   tour.slot = inv.global.slot;
-  tour.draw_progress = inv.args.has("progress") || stderr_is_terminal();
+  tour.draw_progress = want_progress(inv.args.has("progress"));
   tour.recorder = recorder.get();
   tour.live_port = live_port;
   tour.wrote(events_path, "the recorder's own event log");

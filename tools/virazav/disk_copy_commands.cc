@@ -114,7 +114,7 @@ int run_copy(const Invocation& inv, int drive, const std::string& name) {
     return close_with(report_disk_failure("start the copy into " + dir, VIRAZAV_DISK_COPY, rc));
   }
 
-  const bool draw = stderr_is_terminal() || inv.args.has("progress");
+  const bool draw = want_progress(inv.args.has("progress"));
   int st = 0;
   // The copy ends by itself: at the chunk at or after the end time, at the newest chunk,
   // or at a failure; the status leaves 0..99 then.

@@ -197,7 +197,7 @@ int run_download(const Invocation& inv) {
     std::filesystem::create_directories(index_dir, dir_ec);
     if (dir_ec) return report_problem("create the index folder " + index_dir, dir_ec.message());
   }
-  const bool draw = inv.args.has("progress") || stderr_is_terminal();
+  const bool draw = want_progress(inv.args.has("progress"));
   const auto index = std::filesystem::path(index_dir) / ".index";
 
   return run_connected(inv.global, [&](Session& s) {

@@ -166,7 +166,7 @@ int watch(Session& session, const GlobalOptions& global, const LiveSettings& st)
     wave_play_ctrl(st.ring + 1);
   }
 
-  StatusLine status(stderr_is_terminal());
+  StatusLine status(want_progress(false));
   Mosaic mosaic = Mosaic::live(st.set);
   std::vector<int> taken(16, 0);
   const auto start = std::chrono::steady_clock::now();

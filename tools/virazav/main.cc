@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "progress.h"
 #include "report.h"
+#include "session.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -28,23 +30,28 @@ void print_program_help() {
   }
   std::printf("\nGlobal options (before or after the command):\n");
   for (const OptionDef& o : global_option_defs()) {
-    std::string left = "--" + std::string(o.name) + " " + std::string(o.value_name);
-    std::printf("  %-18s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
+    std::string left = o.short_name ? std::string("-") + o.short_name + ", " : std::string();
+    left += "--" + std::string(o.name) + " " + std::string(o.value_name);
+    std::printf("  %-24s %.*s\n", left.c_str(), static_cast<int>(o.description.size()),
                 o.description.data());
   }
   std::printf(
-      "  %-18s show help (of a command when given after it)\n"
-      "  %-18s print the library version\n"
+      "  %-24s show help (of a command when given after it)\n"
+      "  %-24s print the library version\n"
       "\n"
       "Numbers are decimal or 0x hexadecimal.\n"
       "Exit status: 0 the job was done as asked, 1 failure, 2 wrong command line,\n"
       "3 done in part (less came than asked for), 4 nothing to do it with (nothing\n"
       "written). A command's help says which of them it uses.\n"
-      "Run 'virazav COMMAND --help' for the details of a command.\n",
+      "Run 'virazav help COMMAND' or 'virazav COMMAND --help' for the details of a command.\n",
       "-h, --help", "--version");
 }
 
 bool takes_value(std::string_view word) {
+  if (word.size() == 2 && word[0] == '-') {
+    const OptionDef* def = find_short_option(global_option_defs(), word[1]);
+    return def != nullptr && def->takes_value;
+  }
   if (!word.starts_with("--") || word.find('=') != std::string_view::npos) return false;
   for (const OptionDef& o : global_option_defs()) {
     if (o.takes_value && word.substr(2) == o.name) return true;
@@ -94,6 +101,18 @@ int run_program(const std::vector<std::string>& words) {
     }
     return report_usage("", "no command given");
   }
+  // "virazav help" and "virazav help COMMAND" are the help options in words.
+  if (words[at] == "help") {
+    if (at + 1 >= words.size()) {
+      print_program_help();
+      return kExitOk;
+    }
+    if (at + 2 < words.size()) return report_usage("", "help takes one command");
+    const Command* asked = find_command(words[at + 1]);
+    if (asked == nullptr) return report_usage("", "unknown command '" + words[at + 1] + "'");
+    print_command_help(*asked);
+    return kExitOk;
+  }
   const Command* command = find_command(words[at]);
   if (command == nullptr) return report_usage("", "unknown command '" + words[at] + "'");
 
@@ -117,6 +136,8 @@ int run_program(const std::vector<std::string>& words) {
   GlobalOptions global;
   if (!read_global_options(args, &global, &error)) return report_usage(command->name, error);
   route_trace_lines(global.verbose);
+  set_quiet(global.quiet);
+  if (!complete_global_options(&global, &error)) return report_problem(command->name, error);
   Invocation inv{global, args, *command};
   return command->run(inv);
 }

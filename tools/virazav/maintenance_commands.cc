@@ -161,7 +161,7 @@ int run_update(const Invocation& inv) {
                  static_cast<unsigned long long>(size), file.c_str());
   }
   const uintmax_t expected = cut ? kUpdateLimit : size;
-  bool draw = inv.args.has("progress") || stderr_is_terminal();
+  bool draw = want_progress(inv.args.has("progress"));
   return run_connected(inv.global, [&](Session& s) {
     ProgressBar bar("upload", draw);
     int rc = 0;

@@ -116,7 +116,7 @@ int run_index(const Invocation& inv) {
   if (size == 0)
     return report_problem("index " + file, "not a stream file, or it cannot be opened");
 
-  complete_frame_index(dir, kIndexParts, inv.args.has("progress") || stderr_is_terminal());
+  complete_frame_index(dir, kIndexParts, want_progress(inv.args.has("progress")));
   unsigned video = 0, audio = 0;
   Mpeg4DLdata_get_enable_ch(&video, &audio, dir.c_str(), kIndexParts);
   Mpeg4DLdata_fileclose();
@@ -155,7 +155,7 @@ int run_split(const Invocation& inv) {
   // The split goes in slices of ten seconds so that a long file shows its progress.
   int r = Mpeg4Play(file.c_str(), dir.c_str(), kSplitSliceTicks);
   int slices = 1;
-  const bool draw = inv.args.has("progress") || stderr_is_terminal();
+  const bool draw = want_progress(inv.args.has("progress"));
   while (r == 0) {
     if (draw) std::fprintf(stderr, "\rsplit: %d s of recording", slices * kSplitSliceTicks / 30);
     r = Mpeg4Play2(file.c_str(), dir.c_str(), kSplitSliceTicks);

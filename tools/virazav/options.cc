@@ -10,14 +10,17 @@ namespace virazav::cli {
 namespace {
 
 constexpr OptionDef kGlobalOptionDefs[] = {
-    {"address", true, "A", "recorder address, dotted IPv4 (default 127.0.0.1)"},
-    {"password", true, "P", "login password (default: none)"},
-    {"slot", true, "N", "connection slot 0..15; the login port is 5001 + 2*N (default 0)"},
+    {"address", true, "A", "recorder address: dotted IPv4 or a host name (default 127.0.0.1)", 'a'},
+    {"password", true, "P", "login password (default: $VIRAZAV_PASSWORD, else none)", 'p'},
+    {"password-file", true, "FILE", "read the password from the first line of FILE (-: stdin)"},
+    {"slot", true, "N", "connection slot 0..15; the login port is 5001 + 2*N (default 0)", 's'},
     {"log-drive", true, "L",
      "keep the diagnostic log on drive L (C..F); its folder is $VIRAZAV_DRIVE_<L>"},
     {"verbose", false, "",
      "show the library's trace lines (picture sizes, disk geometry, search and skip steps) "
-     "on standard error"},
+     "on standard error",
+     'v'},
+    {"quiet", false, "", "no progress bars, transfer summaries or notes on standard error", 'q'},
 };
 
 const OptionDef* find_def(std::span<const OptionDef> defs, std::string_view name) {
@@ -106,8 +109,22 @@ bool parse_arguments(std::span<const std::string> words, std::span<const OptionD
       continue;
     }
     if (looks_like_short_option(word)) {
-      *error = "unknown option '" + word + "'";
-      return false;
+      const OptionDef* def = word.size() == 2 ? find_short_option(local, word[1]) : nullptr;
+      if (def == nullptr && word.size() == 2) def = find_short_option(global, word[1]);
+      if (def == nullptr) {
+        *error = "unknown option '" + word + "'";
+        return false;
+      }
+      std::string value;
+      if (def->takes_value) {
+        if (i + 1 >= words.size()) {
+          *error = "option '" + word + "' needs a value (" + std::string(def->value_name) + ")";
+          return false;
+        }
+        value = words[++i];
+      }
+      store_option(*def, std::move(value), out);
+      continue;
     }
     out->positional.push_back(word);
   }
@@ -116,16 +133,31 @@ bool parse_arguments(std::span<const std::string> words, std::span<const OptionD
 
 bool read_global_options(const Arguments& args, GlobalOptions* out, std::string* error) {
   if (const std::string* v = args.value("address")) {
-    // The library reads no host names and would take a malformed address for some other
-    // one, so only the dotted form goes through.
-    if (!is_dotted_ipv4(*v)) {
-      *error = "--address needs a dotted IPv4 address like 192.168.0.10, not '" + *v + "'";
+    // The library reads no host names: the program resolves a name to its IPv4 address
+    // itself, and a malformed address is refused rather than taken for some other one.
+    if (!is_dotted_ipv4(*v) && !is_host_name(*v)) {
+      *error = "--address needs a dotted IPv4 address like 192.168.0.10 or a host name, not '" +
+               *v + "'";
       return false;
     }
     out->address = *v;
     out->address_given = true;
   }
-  if (const std::string* v = args.value("password")) out->password = *v;
+  if (const std::string* v = args.value("password")) {
+    out->password = *v;
+    out->password_given = true;
+  }
+  if (const std::string* v = args.value("password-file")) {
+    if (out->password_given) {
+      *error = "give --password or --password-file, not both";
+      return false;
+    }
+    if (v->empty()) {
+      *error = "--password-file needs a file name";
+      return false;
+    }
+    out->password_file = *v;
+  }
   if (const std::string* v = args.value("slot")) {
     int64_t slot = 0;
     if (!parse_number(*v, 0, kSlotCount - 1, &slot)) {
@@ -145,6 +177,7 @@ bool read_global_options(const Arguments& args, GlobalOptions* out, std::string*
     out->log_drive = letter;
   }
   out->verbose = args.has("verbose");
+  out->quiet = args.has("quiet");
   return true;
 }
 
@@ -228,6 +261,34 @@ bool parse_field_arg(std::string_view text, const FieldSpec& field, uint32_t* ou
   *error = std::string(field.name) + " must be a number " + range + " (decimal or 0x hex), not '" +
            std::string(text) + "'";
   return false;
+}
+
+const OptionDef* find_short_option(std::span<const OptionDef> defs, char c) {
+  for (const OptionDef& def : defs) {
+    if (def.short_name != 0 && def.short_name == c) return &def;
+  }
+  return nullptr;
+}
+
+bool is_host_name(std::string_view text) {
+  if (text.empty() || text.size() > 253) return false;
+  size_t label = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    const char c = i < text.size() ? text[i] : '.';
+    if (c == '.') {
+      if (label == 0 || label > 63 || text[i - 1] == '-') return false;
+      label = 0;
+      continue;
+    }
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && (c != '-' || label == 0)) return false;
+    ++label;
+  }
+  // A last label of digits alone makes a malformed address ("10.0.0", "0x7f.0.0.1"), not a
+  // host: resolvers would read such text as a number.
+  const size_t dot = text.rfind('.');
+  const std::string_view last = dot == std::string_view::npos ? text : text.substr(dot + 1);
+  return last.find_first_not_of("0123456789") != std::string_view::npos;
 }
 
 bool is_dotted_ipv4(std::string_view text) {

@@ -21,6 +21,7 @@ struct OptionDef {
   bool takes_value;
   std::string_view value_name;  // shown in help texts ("FILE"); empty for flags
   std::string_view description;
+  char short_name = 0;  // 'a' for "-a", or 0 when the option has no short form
 };
 
 // The options every command accepts, before or after the command word.
@@ -41,9 +42,10 @@ struct Arguments {
 };
 
 // Parses the words of a command line (the command word already taken out). Words that
-// start with "--" are options and must be in one of the two definition lists; "-h" and "--help"
-// ask for help; "--" makes every later word positional; any other word that starts with
-// '-' followed by a letter is refused. On success fills *out and returns true; on failure
+// start with "--" are options and must be in one of the two definition lists, and so must
+// the short forms "-a" (a value in the next word); "-h" and "--help" ask for help; "--"
+// makes every later word positional; any other word that starts with '-' followed by a
+// letter is refused. On success fills *out and returns true; on failure
 // stores a message for the user in *error and returns false.
 bool parse_arguments(std::span<const std::string> words, std::span<const OptionDef> global,
                      std::span<const OptionDef> local, Arguments* out, std::string* error);
@@ -54,16 +56,20 @@ struct GlobalOptions {
   std::string password;
   int slot = 0;
   bool address_given = false;
-  char log_drive = 0;    // 'C'..'F', or 0 when no log was asked for
-  bool verbose = false;  // the library's trace lines to standard error
+  char log_drive = 0;         // 'C'..'F', or 0 when no log was asked for
+  bool verbose = false;       // the library's trace lines to standard error
+  bool quiet = false;         // no progress bars, summaries or notes
+  std::string password_file;  // read for the password when given ("-": standard input)
+  bool password_given = false;
 };
 
 // The connection slots the library has: 0 .. kSlotCount - 1.
 inline constexpr int kSlotCount = 16;
 
 // Reads the global options out of parsed arguments. On success fills *out and returns
-// true; on an address that is not a dotted IPv4 address, a slot outside 0..15 or a bad
-// log drive letter stores a message and returns false.
+// true; on a slot outside 0..15, an address that is neither dotted IPv4 nor a host name,
+// a bad log drive letter, or --password given with --password-file stores a message and
+// returns false.
 bool read_global_options(const Arguments& args, GlobalOptions* out, std::string* error);
 
 // Parses a whole number written in decimal ("42", leading zeros allowed) or in hexadecimal
@@ -98,5 +104,11 @@ bool parse_field_arg(std::string_view text, const FieldSpec& field, uint32_t* ou
 
 // Returns true for a dotted IPv4 address of four decimal parts 0..255 ("192.168.0.10").
 bool is_dotted_ipv4(std::string_view text);
+// Returns true when `text` may be a host name: labels of letters, digits and hyphens,
+// each 1..63 characters and not starting or ending with a hyphen, joined by dots, the
+// last not of digits alone.
+bool is_host_name(std::string_view text);
+// Returns the option whose short form is `-c`, or nullptr.
+const OptionDef* find_short_option(std::span<const OptionDef> defs, char c);
 
 }  // namespace virazav::cli

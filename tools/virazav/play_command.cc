@@ -122,7 +122,7 @@ bool parse_settings(const Invocation& inv, PlaySettings* st, int* status) {
     *status = usage(inv, "--out needs a folder name");
     return false;
   }
-  st->setup.draw_progress = a.has("progress") || stderr_is_terminal();
+  st->setup.draw_progress = want_progress(a.has("progress"));
   return true;
 }
 
@@ -151,7 +151,7 @@ bool apply_keys(DataSetPlayer& player, RawKeyboard& keyboard, std::string* pendi
 
 // Plays the file as the settings ask once it is open. Returns the exit status.
 int play(DataSetPlayer& player, const PlaySettings& st, const InterruptCatcher& interrupt) {
-  StatusLine status(stderr_is_terminal());
+  StatusLine status(want_progress(false));
   const auto start = Clock::now();
   const char* cut_by = nullptr;
   auto chore = [&] {

@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "mosaic.h"
+#include "report.h"
 #include "time_text.h"
 #include "virazav.h"
 

@@ -22,10 +22,24 @@ std::string rate_text(double bytes, double seconds) {
   return human_bytes(bytes / seconds) + "/s";
 }
 
+bool quiet_run = false;
+
 }  // namespace
 
 bool stderr_is_terminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+void set_quiet(bool quiet) {
+  quiet_run = quiet;
+}
+
+bool quiet() {
+  return quiet_run;
+}
+
+bool want_progress(bool asked) {
+  return !quiet_run && (asked || stderr_is_terminal());
 }
 
 ProgressBar::ProgressBar(std::string label, bool draw)
@@ -88,7 +102,7 @@ void ProgressBar::finish() {
   if (draw_) {
     if (!drawn_ || drawn_done_ != done_) draw_line();
     std::fputc('\n', stderr);
-  } else {
+  } else if (!quiet_run) {
     std::fprintf(stderr, "%s: %s\n", label_.c_str(), summary().c_str());
   }
 }

@@ -11,6 +11,12 @@ namespace virazav::cli {
 
 // Returns true when standard error is a terminal.
 bool stderr_is_terminal();
+// Silences progress bars, their summary lines and notes for the whole run (--quiet);
+// results, warnings and failures still show.
+void set_quiet(bool quiet);
+bool quiet();
+// Whether a command draws its progress: with --progress or on a terminal, never quiet.
+bool want_progress(bool asked);
 
 class ProgressBar {
  public:

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "progress.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -41,6 +42,11 @@ int report_problem(std::string_view what, std::string_view detail) {
   std::fprintf(stderr, "virazav: %.*s: %.*s\n", static_cast<int>(what.size()), what.data(),
                static_cast<int>(detail.size()), detail.data());
   return kExitFailure;
+}
+
+void print_note(std::string_view text) {
+  if (quiet()) return;
+  std::fprintf(stderr, "virazav: note: %.*s\n", static_cast<int>(text.size()), text.data());
 }
 
 int report_usage(std::string_view command, std::string_view message) {

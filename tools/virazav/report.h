@@ -29,6 +29,8 @@ bool check_readable(const std::string& path, int* status);
 // Prints "virazav: <what>: <detail>" on standard error for failures that are not library
 // codes (a file that cannot be written); returns kExitFailure.
 int report_problem(std::string_view what, std::string_view detail);
+// Prints "virazav: note: <text>" on standard error unless the run is quiet.
+void print_note(std::string_view text);
 // Prints "virazav: <message>" and a hint to the command's help on standard error; returns
 // kExitUsage. `command` may be empty for the program as a whole.
 int report_usage(std::string_view command, std::string_view message);

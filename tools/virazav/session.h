@@ -47,6 +47,11 @@ void start_log(const GlobalOptions& options);
 // returns, or kExitFailure when the final unconnect fails after a successful `work`.
 int run_connected(const GlobalOptions& options, const std::function<int(Session&)>& work);
 
+// Completes the global options from outside the command line: the password from
+// --password-file, else from $VIRAZAV_PASSWORD when --password was not given; a host name
+// resolved to its first IPv4 address. On failure stores the reason and returns false.
+bool complete_global_options(GlobalOptions* options, std::string* error);
+
 // Returns "<address> slot <n>" for messages.
 std::string describe_target(const GlobalOptions& options);
 

@@ -153,8 +153,7 @@ bool prepare_index_dir(const std::string& file, const std::string* explicit_dir,
                                                  file + " --index-dir " + *dir + " --rebuild'");
     return false;
   }
-  std::fprintf(stderr, "virazav: note: %s does not belong to %s (%s); building it anew\n",
-               index.string().c_str(), file.c_str(), why.c_str());
+  print_note(index.string() + " does not belong to " + file + " (" + why + "); building it anew");
   return remove_index(index, status);
 }
 
