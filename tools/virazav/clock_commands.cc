@@ -7,6 +7,7 @@
 #include <string>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "report.h"
 #include "session.h"
 #include "time_text.h"
@@ -78,7 +79,7 @@ bool local_clock_texts(std::string* date, std::string* time) {
 }
 
 int time_get(const Invocation& inv) {
-  return run_connected(inv.global, [](Session& s) {
+  return run_connected(inv.global, [&](Session& s) {
     char date[kClockTextSize] = {};
     char time[kClockTextSize] = {};
     int rc = kora_get_time(s.slot(), date, time);
@@ -91,7 +92,19 @@ int time_get(const Invocation& inv) {
       iso[7] = iso[7] == '/' ? '-' : iso[7];
     }
     CivilTime t;
-    if (parse_time_text(iso, &t, 0, 9999)) {
+    const bool iso_ok = parse_time_text(iso, &t, 0, 9999);
+    if (inv.global.json) {
+      // The recorder's texts as received, and the clock in the program's form when they
+      // make one (null otherwise).
+      JsonWriter json;
+      json.begin_object().member("date", date).member("time", time).key("clock");
+      if (iso_ok) {
+        json.value(format_time_text(t));
+      } else {
+        json.null();
+      }
+      json.end_object().print();
+    } else if (iso_ok) {
       std::printf("recorder clock: %s\n", format_time_text(t).c_str());
     } else {
       std::printf("recorder clock: %s %s\n", date, time);
@@ -104,7 +117,11 @@ int time_set(const Invocation& inv, const std::string& date, const std::string& 
   return run_connected(inv.global, [&](Session& s) {
     int rc = kora_set_time(s.slot(), date.c_str(), time.c_str());
     if (rc != 0) return report_failure("set the recorder clock to " + date + " " + time, rc);
-    std::printf("recorder clock set to %s %s\n", date.c_str(), time.c_str());
+    if (inv.global.json) {
+      JsonWriter().begin_object().member("date", date).member("time", time).end_object().print();
+    } else {
+      std::printf("recorder clock set to %s %s\n", date.c_str(), time.c_str());
+    }
     return kExitOk;
   });
 }

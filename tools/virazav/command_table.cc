@@ -114,7 +114,8 @@ constexpr Command kCommands[] = {
      "recorder checks them and answers NG to a date it does not take.\n"
      "set now sends this computer's local time as YY/MM/DD HH:MM:SS.",
      {},
-     run_time},
+     run_time,
+     true},
     {"switch",
      "switch {cam|hd|jpeg} get ITEM\nswitch {cam|hd|jpeg} set A B",
      "read or set a camera, disk or JPEG switch",
@@ -141,7 +142,8 @@ constexpr Command kCommands[] = {
      "read a status word",
      "Prints status word ITEM (0..0xFF) of the recorder.",
      {},
-     run_status},
+     run_status,
+     true},
     {"menu", "menu N [--out FILE]", "read a menu block",
      "Reads menu block N (0..0xFF) and prints its size and a hex/ASCII dump, or writes\n"
      "the block to FILE with --out. Takes at least 1 s: the recorder sends the block\n"
@@ -265,7 +267,7 @@ constexpr Command kCommands[] = {
      "download failed or the index could not be written; 2 for a wrong command line;\n"
      "3 when less than the stretch came (FILE and its index hold what did); 4 when\n"
      "nothing is recorded in the stretch (no file written).",
-     kDownloadOptions, run_download},
+     kDownloadOptions, run_download, true},
     {"live",
      "live [--for SECONDS] [--channels LIST] [--display CH] [--audio A | --wav FILE] [--mosaic]",
      "receive the live stream: pictures, sound and a status line",
@@ -288,7 +290,7 @@ constexpr Command kCommands[] = {
      "packets belongs to another file (or is no frame index, like a disk copy's .index):\n"
      "in FILE.idx it is built anew, with a note; in a folder given with --index-dir it is\n"
      "refused (exit 1) unless --rebuild.",
-     kIndexOptions, run_index},
+     kIndexOptions, run_index, true},
     {"split", "split FILE DIR", "cut a stream file into picture data files and WAV files",
      "Writes DIR/<channel>_<tick>.dat for every video packet that starts a picture\n"
      "sequence (tick: 1/30 s from the first packet) and DIR/wav<channel>.wav with the\n"
@@ -336,7 +338,7 @@ constexpr Command kCommands[] = {
      "stills writes every JPEG still of the still area into the existing folder DIR under\n"
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
      "with --area, else the one the disk label of the simulated recorder names.",
-     kDiskOptions, run_disk},
+     kDiskOptions, run_disk, true},
     {"file",
      "file play HDR.dat INDEX [--at TIME] [--speed N | --back N | --step] [--view quad|1..4]\n"
      "    [--snapshot DIR] [--for SECONDS]\n"
@@ -383,6 +385,11 @@ void print_command_help(const Command& command) {
     synopsis = nl == std::string_view::npos ? std::string_view() : synopsis.substr(nl + 1);
   }
   std::printf("\n%.*s\n", static_cast<int>(command.details.size()), command.details.data());
+  if (command.json) {
+    std::printf(
+        "\nWith --json the result is one JSON object on one line of standard output, times\n"
+        "as YYYY-MM-DDThh:mm:ss; failures still go to standard error with the exit status.\n");
+  }
   if (!command.options.empty()) {
     std::printf("\nOptions:\n");
     print_options(command.options);

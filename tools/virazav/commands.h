@@ -28,6 +28,7 @@ struct Command {
   std::string_view details;   // paragraphs for "virazav <name> --help"
   std::span<const OptionDef> options;
   int (*run)(const Invocation& inv);
+  bool json = false;  // reports as one JSON object on standard output with --json
 };
 
 // Returns every command in the order the help lists them.

@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "disk_index.h"
+#include "json_writer.h"
 #include "report.h"
 #include "time_text.h"
 #include "virazav.h"
@@ -18,6 +19,7 @@ namespace virazav::cli {
 namespace {
 
 constexpr uint32_t kChunkBuffer = 0x200000;
+constexpr int64_t kCylinderBytes = 255 * 63 * 512;
 
 std::string format_time(uint32_t t) {
   return format_time_text(from_time_number(t));
@@ -40,41 +42,115 @@ bool parse_time(const std::string& text, uint32_t* out) {
   return true;
 }
 
-int run_info(int drive, const std::string& name) {
+int run_info(int drive, const std::string& name, bool json) {
   int cylinders = hdd_get(drive);
-  if (cylinders > 0) {
-    std::printf("%s: %d cylinders of 255 heads x 63 sectors (%.1f GB)\n", name.c_str(), cylinders,
-                cylinders * 8225280.0 / 1e9);
-  } else {
-    std::printf("%s: probe result %d (%s)\n", name.c_str(), cylinders,
-                virazav_disk_strerror(VIRAZAV_DISK_DRIVE, cylinders));
+  if (!json) {
+    if (cylinders > 0) {
+      std::printf("%s: %d cylinders of 255 heads x 63 sectors (%.1f GB)\n", name.c_str(), cylinders,
+                  cylinders * kCylinderBytes / 1e9);
+    } else {
+      std::printf("%s: probe result %d (%s)\n", name.c_str(), cylinders,
+                  virazav_disk_strerror(VIRAZAV_DISK_DRIVE, cylinders));
+    }
   }
   if (int st = open_drive(drive, name); st != kExitOk) return st;
   first_section_play();
   const IndexCopies copies = read_index_copies();
-  for (int c = 0; c < kIndexCopies; ++c) {
-    if (copies.generation[c] >= 0) {
-      std::printf("index copy %d: generation %d\n", c, copies.generation[c]);
-    } else {
-      std::printf("index copy %d: %s\n", c,
-                  copies.bad_checksum[c] ? "bad checksum" : "unreadable or out of range");
+  if (!json) {
+    for (int c = 0; c < kIndexCopies; ++c) {
+      if (copies.generation[c] >= 0) {
+        std::printf("index copy %d: generation %d\n", c, copies.generation[c]);
+      } else {
+        std::printf("index copy %d: %s\n", c,
+                    copies.bad_checksum[c] ? "bad checksum" : "unreadable or out of range");
+      }
     }
   }
   // The checks close the drive when they fail.
   DiskIndex index;
-  if (int st = check_disk_index(name, &index); st != kExitOk) return st;
+  const int st = check_disk_index(name, &index);
+  if (st == kExitOk) hdd_close();
+  if (json) {
+    // The probe and the copies' headers are told even when the index does not load, so
+    // that a script sees what is wrong with a disk; "index" is null then.
+    JsonWriter out;
+    out.begin_object().member("drive", name).member("probe", cylinders).key("bytes");
+    if (cylinders > 0) {
+      out.value(static_cast<int64_t>(cylinders) * kCylinderBytes);
+    } else {
+      out.null();
+    }
+    out.key("index_copies").begin_array();
+    for (int c = 0; c < kIndexCopies; ++c) {
+      out.begin_object().member("copy", c).key("generation");
+      if (copies.generation[c] >= 0) {
+        out.value(copies.generation[c]);
+      } else {
+        out.null();
+      }
+      out.member("bad_checksum", copies.bad_checksum[c])
+          .member("newest", c == copies.newest)
+          .end_object();
+    }
+    out.end_array().key("index");
+    if (st == kExitOk) {
+      out.begin_object()
+          .member("copy", index.copies.newest)
+          .member("generation", index.copies.generation_used)
+          .member("recording_list_copy", index.recording_list_copy)
+          .member("start", format_time(index.start))
+          .member("end", format_time(index.end))
+          .member("recordings", index.recordings.size())
+          .member("alarms", index.alarms.size())
+          .end_object();
+    } else {
+      out.null();
+    }
+    out.end_object().print();
+    return st;
+  }
+  if (st != kExitOk) return st;
   std::printf("index read from %s\n", describe_copy_used(index).c_str());
   std::printf("recorded: %s .. %s\n", format_time(index.start).c_str(),
               format_time(index.end).c_str());
   std::printf("recordings: %zu, alarms: %zu\n", index.recordings.size(), index.alarms.size());
-  hdd_close();
   return kExitOk;
 }
 
-int run_list(int drive, const std::string& name) {
+int run_list(int drive, const std::string& name, bool json) {
   DiskIndex index;
   if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
   hdd_close();
+  if (json) {
+    JsonWriter out;
+    out.begin_object()
+        .member("drive", name)
+        .member("index_copy", index.copies.newest)
+        .member("generation", index.copies.generation_used)
+        .member("recording_list_copy", index.recording_list_copy)
+        .member("start", format_time(index.start))
+        .member("end", format_time(index.end))
+        .key("recordings")
+        .begin_array();
+    for (const RecordingSpan& s : index.recordings) {
+      out.begin_object()
+          .member("index", s.index)
+          .member("start", format_time(s.start))
+          .member("end", format_time(s.end))
+          .member("kind", s.kind)
+          .end_object();
+    }
+    out.end_array().key("alarms").begin_array();
+    for (const AlarmSpan& a : index.alarms) {
+      out.begin_object()
+          .member("index", a.index)
+          .member("start", format_time(a.start))
+          .member("end", format_time(a.end))
+          .end_object();
+    }
+    out.end_array().end_object().print();
+    return kExitOk;
+  }
   std::printf("index read from %s\n", describe_copy_used(index).c_str());
   std::printf("%zu recordings\n", index.recordings.size());
   for (const RecordingSpan& s : index.recordings) {
@@ -219,12 +295,14 @@ int run_disk(const Invocation& inv) {
       action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
+  if (inv.global.json && action != "list" && action != "info")
+    return usage(inv, "--json is offered by disk list and disk info, not by disk " + action);
   if (!resolve_drive(inv, &drive, &name, &status)) return status;
   if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive, name);
   if (!expect_positional(inv, 2, 0, &status)) return status;
   if (action == "play") return run_disk_play(inv, drive, name);
-  if (action == "info") return run_info(drive, name);
-  if (action == "list") return run_list(drive, name);
+  if (action == "info") return run_info(drive, name, inv.global.json);
+  if (action == "list") return run_list(drive, name, inv.global.json);
   if (action == "timeline") return run_timeline(inv, drive, name);
   return run_read(inv, drive, name);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "progress.h"
 #include "report.h"
 #include "session.h"
@@ -206,7 +207,18 @@ int run_download(const Invocation& inv) {
                             f[7], f[8], f[9], f[10], f[11]);
     if (rc < 0) return report_failure("download into " + out, rc);
     if (rc == 0) {
-      std::printf("nothing recorded in that stretch; no file written\n");
+      if (inv.global.json) {
+        JsonWriter()
+            .begin_object()
+            .member("file", out)
+            .member("written", false)
+            .member("seconds_asked", seconds)
+            .member("seconds_received", 0)
+            .end_object()
+            .print();
+      } else {
+        std::printf("nothing recorded in that stretch; no file written\n");
+      }
       std::fprintf(stderr, "virazav: download: the recorder has nothing in that stretch\n");
       return kExitNothing;
     }
@@ -241,10 +253,25 @@ int run_download(const Invocation& inv) {
       return report_problem("download into " + out,
                             "the frame index " + index.string() + " could not be written");
     }
-    std::printf("downloaded %d of %d s in %d steps into %s (%s); index %s with %llu entries\n",
-                std::min(got.seconds, seconds), seconds, steps, out.c_str(),
-                human_bytes(static_cast<double>(size)).c_str(), index.string().c_str(),
-                static_cast<unsigned long long>(got.entries));
+    if (inv.global.json) {
+      JsonWriter()
+          .begin_object()
+          .member("file", out)
+          .member("written", true)
+          .member("bytes", static_cast<uint64_t>(size))
+          .member("steps", steps)
+          .member("index", index.string())
+          .member("index_entries", static_cast<uint64_t>(got.entries))
+          .member("seconds_asked", seconds)
+          .member("seconds_received", std::min(got.seconds, seconds))
+          .end_object()
+          .print();
+    } else {
+      std::printf("downloaded %d of %d s in %d steps into %s (%s); index %s with %llu entries\n",
+                  std::min(got.seconds, seconds), seconds, steps, out.c_str(),
+                  human_bytes(static_cast<double>(size)).c_str(), index.string().c_str(),
+                  static_cast<unsigned long long>(got.entries));
+    }
     if (got.seconds < seconds) {
       std::fprintf(stderr,
                    "virazav: download: received %d of %d s: the recorder has no more of that "

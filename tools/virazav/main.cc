@@ -137,6 +137,11 @@ int run_program(const std::vector<std::string>& words) {
   if (!read_global_options(args, &global, &error)) return report_usage(command->name, error);
   route_trace_lines(global.verbose);
   set_quiet(global.quiet);
+  // A command that cannot report in JSON refuses the option rather than print text that a
+  // script would then misread.
+  if (global.json && !command->json) {
+    return report_usage(command->name, "--json is not offered by " + std::string(command->name));
+  }
   if (!complete_global_options(&global, &error)) return report_problem(command->name, error);
   Invocation inv{global, args, *command};
   return command->run(inv);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "progress.h"
 #include "report.h"
 #include "stream_index.h"
@@ -125,11 +126,34 @@ int run_index(const Invocation& inv) {
   std::string error;
   if (!summarise_index(index_path, &summary, &error))
     return report_problem("index " + index_path, error);
+  const double seconds = summary.any_video ? (summary.last_pts - summary.first_pts) / 90000.0 : 0;
+  if (inv.global.json) {
+    JsonWriter json;
+    json.begin_object()
+        .member("file", file)
+        .member("bytes", size)
+        .member("index", index_path)
+        .member("video_mask", video)
+        .member("audio_mask", audio)
+        .member("duration_s", seconds)
+        .key("channels")
+        .begin_array();
+    for (int ch = 0; ch < 16; ++ch) {
+      if (summary.key_frames[ch] || summary.audio_packets[ch]) {
+        json.begin_object()
+            .member("channel", ch)
+            .member("key_frames", summary.key_frames[ch])
+            .member("audio_packets", summary.audio_packets[ch])
+            .end_object();
+      }
+    }
+    json.end_array().end_object().print();
+    return kExitOk;
+  }
   std::printf("file          %s (%s)\n", file.c_str(), human_bytes(size).c_str());
   std::printf("index         %s\n", index_path.c_str());
   std::printf("video         channels %s\n", channel_list(video).c_str());
   std::printf("audio         channels %s (played ones only)\n", channel_list(audio).c_str());
-  double seconds = summary.any_video ? (summary.last_pts - summary.first_pts) / 90000.0 : 0;
   std::printf("duration      %.1f s (first to last key frame)\n", seconds);
   for (int ch = 0; ch < 16; ++ch) {
     if (summary.key_frames[ch] || summary.audio_packets[ch]) {

@@ -21,6 +21,9 @@ constexpr OptionDef kGlobalOptionDefs[] = {
      "on standard error",
      'v'},
     {"quiet", false, "", "no progress bars, transfer summaries or notes on standard error", 'q'},
+    {"json", false, "",
+     "print the result as one JSON object on one line of standard output (the commands "
+     "whose help says so)"},
 };
 
 const OptionDef* find_def(std::span<const OptionDef> defs, std::string_view name) {
@@ -178,6 +181,7 @@ bool read_global_options(const Arguments& args, GlobalOptions* out, std::string*
   }
   out->verbose = args.has("verbose");
   out->quiet = args.has("quiet");
+  out->json = args.has("json");
   return true;
 }
 

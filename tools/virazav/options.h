@@ -59,6 +59,7 @@ struct GlobalOptions {
   char log_drive = 0;         // 'C'..'F', or 0 when no log was asked for
   bool verbose = false;       // the library's trace lines to standard error
   bool quiet = false;         // no progress bars, summaries or notes
+  bool json = false;          // the result as one JSON object on standard output
   std::string password_file;  // read for the password when given ("-": standard input)
   bool password_given = false;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "report.h"
 #include "session.h"
 #include "time_text.h"
@@ -85,7 +86,11 @@ int run_status(const Invocation& inv) {
     int rc = kora_rx_status(s.slot(), as_int(v[0]));
     std::string what = "status word " + dec_hex(v[0]);
     if (rc < 0) return report_failure("read " + what, rc);
-    std::printf("%s: %s\n", what.c_str(), dec_hex(static_cast<uint32_t>(rc), 4).c_str());
+    if (inv.global.json) {
+      JsonWriter().begin_object().member("item", v[0]).member("value", rc).end_object().print();
+    } else {
+      std::printf("%s: %s\n", what.c_str(), dec_hex(static_cast<uint32_t>(rc), 4).c_str());
+    }
     return kExitOk;
   });
 }
