@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -270,10 +271,80 @@ TEST_F(JsonCommandTest, DownloadIndexStatusAndClock_ReportWhatTheyDid) {
   EXPECT_EQ(v["date"].text, "24/02/29");
   EXPECT_EQ(v["time"].text, "10:20:30");
 
-  run = run_program({"--json", "menu", "1"});
+  run = run_program({"--json", "mem", "get", "1", "1"});
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("--json is not offered by menu"), std::string::npos);
+  EXPECT_NE(run.err.find("--json is not offered by mem"), std::string::npos);
   EXPECT_EQ(run.out, "");
+}
+
+TEST_F(JsonCommandTest, RecorderQueries_ReportTheRepliesTheyGot) {
+  const auto json = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"-a", address_, "--json"});
+    const CliResult run = run_program(args);
+    EXPECT_EQ(run.status, 0) << args[3] << "\n" << run.err;
+    return parse(run.out);
+  };
+  Json v = json({"connect"});
+  EXPECT_EQ(v["address"].text, address_);
+  EXPECT_EQ(v["login_port"].number, 5001);
+  EXPECT_EQ(v["info"].text, "DVR 16CH NETWORK RECORDER");
+
+  v = json({"switch", "jpeg", "set", "7", "0x1234"});
+  EXPECT_EQ(v["switch"].text, "jpeg");
+  EXPECT_EQ(v["item"].number, 7);
+  EXPECT_EQ(v["value"].number, 0x1234);
+  EXPECT_EQ(v["reply"].kind, Json::kNumber);
+  v = json({"switch", "jpeg", "get", "7"});
+  EXPECT_EQ(v["value"].number, 0x1234);
+
+  // The recorder's group words come back as P2, P3, P4 and then P1.
+  v = json({"combi", "get", "1", "0", "0", "0", "0"});
+  ASSERT_EQ(v["p"].items.size(), 4u);
+  EXPECT_EQ(v["p"].items[0].number, 0x4001);
+  EXPECT_EQ(v["p"].items[1].number, 0x1001);
+  EXPECT_EQ(v["p"].items[3].number, 0x3001);
+  v = json({"combi", "set", "1", "2", "3", "4", "0xFFFF"});
+  ASSERT_EQ(v["words"].items.size(), 5u);
+  EXPECT_EQ(v["words"].items[4].number, 0xFFFF);
+
+  v = json({"hddlist", "30", "4"});
+  EXPECT_EQ(v["command"].text, "hddlist");
+  ASSERT_EQ(v["values"].items.size(), 2u);
+  EXPECT_EQ(v["values"].items[0].number, 30);
+  EXPECT_EQ(v["reply"].number, 2) << "the recorder keeps 32 entries";
+
+  v = json({"play", "pointer", "0x10", "0xFFFFFFFF"});
+  EXPECT_EQ(v["values"].items[1].number, 4294967295.0);
+  v = json({"play", "search", "2024-05-01T10:00:30"});
+  EXPECT_TRUE(v["found"].flag);
+  EXPECT_EQ(v["time"].text, "2024-05-01T10:00:30");
+
+  v = json({"playlist", "1"});
+  EXPECT_EQ(v["file"].text, "img/list1.txt");
+  ASSERT_GE(v["lines"].items.size(), 3u);
+  EXPECT_EQ(v["lines"].items.front().text, "LIST 01");
+  EXPECT_EQ(v["lines"].items.back().text, "END");
+
+  // The block in hexadecimal is the block --out writes.
+  v = json({"menu", "2"});
+  const Json written = json({"menu", "2", "--out", "menu.bin"});
+  EXPECT_EQ(written["file"].text, "menu.bin");
+  std::string hex;
+  {
+    std::ifstream in("menu.bin", std::ios::binary);
+    for (char c; in.get(c);) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(c));
+      hex += two;
+    }
+  }
+  EXPECT_EQ(v["bytes"].number * 2, static_cast<double>(v["hex"].text.size()));
+  EXPECT_EQ(v["hex"].text, hex);
+
+  // Play of a file shows pictures as it goes and offers no summary object.
+  const CliResult file = run_program({"--json", "play", "rec.mpg"});
+  EXPECT_EQ(file.status, 2);
+  EXPECT_EQ(file.out, "");
 }
 
 TEST(JsonDiskTest, DiskList_GivesTheCopyTheRecordingsAndTheAlarms) {
@@ -283,6 +354,7 @@ TEST(JsonDiskTest, DiskList_GivesTheCopyTheRecordingsAndTheAlarms) {
   desc.channels = 1;
   desc.media = false;
   desc.alarms = 2;
+  desc.stills = 3;
   desc.start = sim::RecTime{24, 5, 10, 10, 0, 0};
   std::string error;
   ASSERT_TRUE(sim::write_disk_image(desc, "disk.img", &error)) << error;
@@ -338,6 +410,45 @@ TEST(JsonDiskTest, DiskList_GivesTheCopyTheRecordingsAndTheAlarms) {
   EXPECT_NE(garbage.err.find("image garbage.img: no index copy has a valid header"),
             std::string::npos)
       << garbage.err;
+
+  // A read names the time it searched and counts what it wrote.
+  const CliResult read =
+      run_program({"--json", "disk", "read", "disk.img", "--at", "2024-05-10 10:00:05", "--chunks",
+                   "3", "--out", "packets.bin"});
+  ASSERT_EQ(read.status, 0) << read.err;
+  const Json r = parse(read.out);
+  EXPECT_EQ(r["at"].text, "2024-05-10T10:00:05");
+  EXPECT_TRUE(r["found"].flag);
+  EXPECT_EQ(r["file"].text, "packets.bin");
+  EXPECT_EQ(r["bytes"].number, static_cast<double>(fs::file_size("packets.bin")));
+  EXPECT_GT(r["chunks"].number, 0);
+
+  fs::create_directory("copy");
+  const CliResult copy = run_program({"--json", "disk", "copy", "disk.img", "copy", "--from",
+                                      "2024-05-10T10:00:05", "--to", "2024-05-10T10:00:20"});
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  const Json c = parse(copy.out);
+  EXPECT_TRUE(c["copied"].flag);
+  EXPECT_EQ(c["bytes"].number, static_cast<double>(fs::file_size("copy/HDR.dat")));
+  EXPECT_EQ(c["chunks"].number * 24, static_cast<double>(fs::file_size("copy/.index")));
+  fs::create_directory("gap");
+  const CliResult gap = run_program({"--json", "disk", "copy", "disk.img", "gap", "--from",
+                                     "2024-05-10T10:00:45", "--to", "2024-05-10T10:00:50"});
+  EXPECT_EQ(gap.status, 4) << gap.err;
+  EXPECT_FALSE(parse(gap.out)["copied"].flag);
+  EXPECT_EQ(parse(gap.out)["copied"].kind, Json::kBool);
+
+  fs::create_directory("stills");
+  const CliResult stills = run_program({"--json", "disk", "stills", "disk.img", "stills"});
+  ASSERT_EQ(stills.status, 0) << stills.err;
+  const Json st = parse(stills.out);
+  EXPECT_EQ(st["count"].number, 3);
+  ASSERT_EQ(st["stills"].items.size(), 3u);
+  for (const Json& still : st["stills"].items) {
+    EXPECT_EQ(still["bytes"].number,
+              static_cast<double>(fs::file_size(fs::path("stills") / still["name"].text)))
+        << still["name"].text;
+  }
 
   const CliResult timeline = run_program({"--json", "disk", "timeline", "disk.img"});
   EXPECT_EQ(timeline.status, 2);

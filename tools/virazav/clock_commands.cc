@@ -132,6 +132,17 @@ int run_connect(const Invocation& inv) {
   int status = kExitOk;
   if (!expect_positional(inv, 0, 0, &status)) return status;
   return run_connected(inv.global, [&](Session& s) {
+    if (inv.global.json) {
+      JsonWriter()
+          .begin_object()
+          .member("address", inv.global.address)
+          .member("slot", s.slot())
+          .member("login_port", 5001 + 2 * s.slot())
+          .member("info", s.info())
+          .end_object()
+          .print();
+      return kExitOk;
+    }
     std::printf("connected to %s (login port %d)\n", describe_target(inv.global).c_str(),
                 5001 + 2 * s.slot());
     std::printf("recorder: %s\n", s.info().c_str());
@@ -191,6 +202,16 @@ int run_switch(const Invocation& inv) {
       int rc = family->get(s.slot(), item);
       std::string what = std::string(family->label) + " " + dec_hex(static_cast<uint32_t>(item));
       if (rc < 0) return report_failure("read " + what, rc);
+      if (inv.global.json) {
+        JsonWriter()
+            .begin_object()
+            .member("switch", family->name)
+            .member("item", item)
+            .member("value", rc)
+            .end_object()
+            .print();
+        return kExitOk;
+      }
       std::printf("%s: %s\n", what.c_str(),
                   dec_hex(static_cast<uint32_t>(rc), family->value_width).c_str());
       return kExitOk;
@@ -209,11 +230,26 @@ int run_switch(const Invocation& inv) {
     int rc = family->set(s.slot(), a, b);
     std::string what = std::string(family->label) + " " + dec_hex(static_cast<uint32_t>(a)) +
                        " to " + dec_hex(static_cast<uint32_t>(b), family->value_width);
-    if (family->name == "jpeg" && a == kJpegResetItem && rc == VIRAZAV_ERR_JPEG_RESET) {
+    const bool reset =
+        family->name == "jpeg" && a == kJpegResetItem && rc == VIRAZAV_ERR_JPEG_RESET;
+    if (!reset && rc < 0) return report_failure("set " + what, rc);
+    if (inv.global.json) {
+      // The reset reads no reply: "reply" is null then.
+      JsonWriter json;
+      json.begin_object().member("switch", family->name).member("item", a).member("value", b);
+      json.key("reply");
+      if (reset) {
+        json.null();
+      } else {
+        json.value(rc);
+      }
+      json.end_object().print();
+      return kExitOk;
+    }
+    if (reset) {
       std::printf("JPEG switches reset (item 99 sent; by design no reply is read)\n");
       return kExitOk;
     }
-    if (rc < 0) return report_failure("set " + what, rc);
     std::printf("set %s; recorder reports %s\n", what.c_str(),
                 dec_hex(static_cast<uint32_t>(rc), family->value_width).c_str());
     return kExitOk;
@@ -245,6 +281,13 @@ int run_combi(const Invocation& inv) {
     return run_connected(inv.global, [&](Session& s) {
       int rc = kora_combi_set(s.slot(), w[0], w[1], w[2], w[3], w[4]);
       if (rc < 0) return report_failure("set the combined words", rc);
+      if (inv.global.json) {
+        JsonWriter json;
+        json.begin_object().key("words").begin_array();
+        for (int word : w) json.value(word);
+        json.end_array().member("reply", rc).end_object().print();
+        return kExitOk;
+      }
       std::printf("combined words set: %04X %04X %04X %04X %04X; recorder reports %s\n",
                   static_cast<uint32_t>(w[0]), static_cast<uint32_t>(w[1]),
                   static_cast<uint32_t>(w[2]), static_cast<uint32_t>(w[3]),
@@ -257,6 +300,14 @@ int run_combi(const Invocation& inv) {
                      static_cast<uint32_t>(w[2]), static_cast<uint32_t>(w[3])};
     int rc = kora_combi_get(s.slot(), &p[0], &p[1], &p[2], &p[3], w[4]);
     if (rc != 0) return report_failure("read the combined words", rc);
+    if (inv.global.json) {
+      // P1..P4 as the library fills them, in the order of the command line.
+      JsonWriter json;
+      json.begin_object().member("w5", w[4]).key("p").begin_array();
+      for (uint32_t word : p) json.value(word);
+      json.end_array().end_object().print();
+      return kExitOk;
+    }
     for (int i = 0; i < 4; ++i) std::printf("P%d = %s\n", i + 1, dec_hex(p[i], 4).c_str());
     return kExitOk;
   });

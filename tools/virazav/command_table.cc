@@ -103,7 +103,8 @@ constexpr Command kCommands[] = {
      "information text of its greeting and closes the connection again. Use it to check\n"
      "the address and the password.",
      {},
-     run_connect},
+     run_connect,
+     true},
     {"time",
      "time get\ntime set TIME\ntime set DATE TIME\ntime set now",
      "read or set the recorder clock",
@@ -126,7 +127,8 @@ constexpr Command kCommands[] = {
      "A = 99 resets the JPEG switches: no reply is read and the command takes 4 s.\n"
      "Numbers are decimal or 0x hexadecimal.",
      {},
-     run_switch},
+     run_switch,
+     true},
     {"combi",
      "combi set W1 W2 W3 W4 W5\ncombi get P1 P2 P3 P4 W5",
      "set or read the combined switch words",
@@ -136,7 +138,8 @@ constexpr Command kCommands[] = {
      "words the recorder returns in P1..P4.\n"
      "Numbers are decimal or 0x hexadecimal.",
      {},
-     run_combi},
+     run_combi,
+     true},
     {"status",
      "status ITEM",
      "read a status word",
@@ -148,7 +151,7 @@ constexpr Command kCommands[] = {
      "Reads menu block N (0..0xFF) and prints its size and a hex/ASCII dump, or writes\n"
      "the block to FILE with --out. Takes at least 1 s: the recorder sends the block\n"
      "after a pause.",
-     kMenuOptions, run_menu},
+     kMenuOptions, run_menu, true},
     {"playlist",
      "playlist N",
      "fetch a play list into img/list<n>.txt and print it",
@@ -156,14 +159,16 @@ constexpr Command kCommands[] = {
      "current folder, n in lower-case hexadecimal; the img folder is created when\n"
      "missing. The file is then printed. An empty list writes no file.",
      {},
-     run_playlist},
+     run_playlist,
+     true},
     {"hddlist",
      "hddlist A B",
      "read the recorder's disk list",
      "Sends A and B (on the usual recorders the first entry and the number of entries\n"
      "wanted) and prints the recorder's answer.",
      {},
-     run_hddlist},
+     run_hddlist,
+     true},
     {"play",
      "play FILE [--channel N|all] [--out DIR] [--audio A | --wav FILE] [--script STEPS]\n"
      "play control N\nplay search TIME\nplay search YYYY MM DD hh mm ss\nplay pointer A B",
@@ -197,18 +202,20 @@ constexpr Command kCommands[] = {
      "\n"
      "control sends playback control N to the recorder (0 stops on the usual recorders).\n"
      "search looks for a recording at the given local time (YYYY-MM-DDThh:mm:ss, or the\n"
-     "six decimal fields) and says whether the recorder found one (exit 3 when not).\n"
+     "six decimal fields) and says whether the recorder found one (exit 4 when not).\n"
      "pointer sets the play pointer to A B.\n"
      "Each prints the recorder's answer. A stream file named like one of them is given\n"
-     "as ./control.",
-     kPlayOptions, run_play},
+     "as ./control.\n"
+     "--json is offered by control, search and pointer.",
+     kPlayOptions, run_play, true},
     {"reboot",
      "reboot",
      "reboot the recorder",
      "Asks the recorder to reboot. It drops every connection and takes a moment before\n"
      "it accepts logins again.",
      {},
-     run_reboot},
+     run_reboot,
+     true},
     {"mem",
      "mem get A B\nmem set A B C",
      "read or write recorder memory",
@@ -337,7 +344,8 @@ constexpr Command kCommands[] = {
      "nothing and exits 4.\n"
      "stills writes every JPEG still of the still area into the existing folder DIR under\n"
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
-     "with --area, else the one the disk label of the simulated recorder names.",
+     "with --area, else the one the disk label of the simulated recorder names.\n"
+     "--json is offered by info, list, read, copy and stills.",
      kDiskOptions, run_disk, true},
     {"file",
      "file play HDR.dat INDEX [--at TIME] [--speed N | --back N | --step] [--view quad|1..4]\n"

@@ -247,9 +247,11 @@ int run_read(const Invocation& inv, int drive, const std::string& name) {
     return st;
   }
   int placed = search_play(static_cast<int>(t));
-  std::printf(
-      "search %s: %s\n", format_time(t).c_str(),
-      placed == 1 ? "positioned at the time" : "not found, positioned at the newest recording");
+  if (!inv.global.json) {
+    std::printf(
+        "search %s: %s\n", format_time(t).c_str(),
+        placed == 1 ? "positioned at the time" : "not found, positioned at the newest recording");
+  }
   std::vector<uint8_t> buf(kChunkBuffer);
   uint64_t bytes = 0;
   int delivered = 0, last = 0;
@@ -269,6 +271,23 @@ int run_read(const Invocation& inv, int drive, const std::string& name) {
   }
   if (file) std::fclose(file);
   hdd_close();
+  if (inv.global.json) {
+    JsonWriter json;
+    json.begin_object()
+        .member("drive", name)
+        .member("at", format_time(t))
+        .member("found", placed == 1)
+        .member("chunks", delivered)
+        .member("bytes", bytes)
+        .key("file");
+    if (out != nullptr) {
+      json.value(*out);
+    } else {
+      json.null();
+    }
+    json.member("last_result", last).end_object().print();
+    return kExitOk;
+  }
   std::printf("%d chunks, %llu bytes of packets%s%s; last result %d\n", delivered,
               static_cast<unsigned long long>(bytes), out ? " written to " : "",
               out ? out->c_str() : "", last);
@@ -295,8 +314,9 @@ int run_disk(const Invocation& inv) {
       action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
-  if (inv.global.json && action != "list" && action != "info")
-    return usage(inv, "--json is offered by disk list and disk info, not by disk " + action);
+  // The timeline draws rather than reports, and play shows pictures as it goes.
+  if (inv.global.json && (action == "timeline" || action == "play"))
+    return usage(inv, "--json is not offered by disk " + action);
   if (!resolve_drive(inv, &drive, &name, &status)) return status;
   if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive, name);
   if (!expect_positional(inv, 2, 0, &status)) return status;

@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "disk_index.h"
+#include "json_writer.h"
 #include "progress.h"
 #include "report.h"
 #include "virazav.h"
@@ -107,6 +108,16 @@ int run_copy(const Invocation& inv, int drive, const std::string& name) {
                  format_disk_time(start).c_str(), format_disk_time(end).c_str(),
                  format_disk_time(index.start).c_str(), format_disk_time(index.end).c_str(),
                  index.recordings.size());
+    if (inv.global.json) {
+      JsonWriter()
+          .begin_object()
+          .member("folder", dir)
+          .member("from", format_disk_time(start))
+          .member("to", format_disk_time(end))
+          .member("copied", false)
+          .end_object()
+          .print();
+    }
     return kExitNothing;
   }
   int rc = hdd_copy_usb(dir.c_str(), static_cast<int>(start), static_cast<int>(end));
@@ -135,6 +146,20 @@ int run_copy(const Invocation& inv, int drive, const std::string& name) {
   std::string list;
   std::string error;
   read_file((std::filesystem::path(dir) / "List.HDR").string(), &list, &error);
+  if (inv.global.json) {
+    JsonWriter()
+        .begin_object()
+        .member("folder", dir)
+        .member("from", format_disk_time(start))
+        .member("to", format_disk_time(end))
+        .member("copied", true)
+        .member("bytes", static_cast<uint64_t>(bytes))
+        .member("chunks", static_cast<uint64_t>(records / 24))
+        .member("list", list)
+        .end_object()
+        .print();
+    return close_with(kExitOk);
+  }
   std::printf("copied %s in %llu chunks into %s: %s\n",
               human_bytes(static_cast<double>(bytes)).c_str(),
               static_cast<unsigned long long>(records / 24), dir.c_str(), list.c_str());
@@ -177,6 +202,12 @@ int run_stills(const Invocation& inv, int drive, const std::string& name) {
   std::string work(kWorkBufferSize, '\0');
   unsigned char* buffer = reinterpret_cast<unsigned char*>(work.data());
   int cursor = first, sequence = 1, total = 0, unreadable = 0;
+  JsonWriter json;
+  json.begin_object()
+      .member("folder", dir)
+      .member("area_first", first)
+      .member("area_sectors", sectors);
+  json.key("stills").begin_array();
   // Every call moves the cursor on, and a scan without a marker moves it 16 MiB, so the
   // loop reaches the end of the area.
   for (;;) {
@@ -189,8 +220,21 @@ int run_stills(const Invocation& inv, int drive, const std::string& name) {
     int t = hdd_write_jpeg_file(path.c_str(), r, buffer, total);
     if (t < 0) return close_with(report_disk_failure("write " + path, VIRAZAV_DISK_STILL_FILE, t));
     total = t;
-    std::printf("%s  %d bytes\n", name, r);
+    if (inv.global.json) {
+      json.begin_object().member("name", name).member("bytes", r).end_object();
+    } else {
+      std::printf("%s  %d bytes\n", name, r);
+    }
     ++sequence;
+  }
+  if (inv.global.json) {
+    json.end_array()
+        .member("count", sequence - 1)
+        .member("total_bytes", total)
+        .member("unreadable", unreadable)
+        .end_object()
+        .print();
+    return close_with(kExitOk);
   }
   std::printf("%d stills, %s written to %s", sequence - 1,
               human_bytes(static_cast<double>(total)).c_str(), dir.c_str());

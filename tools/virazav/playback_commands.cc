@@ -37,13 +37,21 @@ void print_recorder_text(const std::string& text) {
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-// Runs one command whose only output is the recorder's answer value.
-int run_value_command(const Invocation& inv, const std::string& what,
+// Runs one command whose only output is the recorder's answer value. With --json prints
+// {"command": <name>, "values": [...], "reply": <value>}.
+int run_value_command(const Invocation& inv, const std::string& what, const char* name,
                       int (*call)(int slot, const std::vector<uint32_t>& v),
                       const std::vector<uint32_t>& values) {
   return run_connected(inv.global, [&](Session& s) {
     int rc = call(s.slot(), values);
     if (rc < 0) return report_failure(what, rc);
+    if (inv.global.json) {
+      JsonWriter json;
+      json.begin_object().member("command", name).key("values").begin_array();
+      for (uint32_t v : values) json.value(v);
+      json.end_array().member("reply", rc).end_object().print();
+      return kExitOk;
+    }
     std::printf("%s: recorder reports %s\n", what.c_str(),
                 dec_hex(static_cast<uint32_t>(rc)).c_str());
     return kExitOk;
@@ -112,7 +120,35 @@ int run_menu(const Invocation& inv) {
       if (!write_file(*out_path, data.data(), size, &error)) {
         return report_problem("write " + *out_path, error);
       }
-      std::printf("%s: %d bytes written to %s\n", what.c_str(), rc, out_path->c_str());
+      if (inv.global.json) {
+        JsonWriter()
+            .begin_object()
+            .member("menu", v[0])
+            .member("bytes", rc)
+            .member("file", *out_path)
+            .end_object()
+            .print();
+      } else {
+        std::printf("%s: %d bytes written to %s\n", what.c_str(), rc, out_path->c_str());
+      }
+      return kExitOk;
+    }
+    if (inv.global.json) {
+      // The block's bytes as hexadecimal text, two digits a byte.
+      std::string hex;
+      hex.reserve(size * 2);
+      for (size_t i = 0; i < size; ++i) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        hex += kDigits[data[i] >> 4];
+        hex += kDigits[data[i] & 0xF];
+      }
+      JsonWriter()
+          .begin_object()
+          .member("menu", v[0])
+          .member("bytes", rc)
+          .member("hex", hex)
+          .end_object()
+          .print();
       return kExitOk;
     }
     std::printf("%s: %d bytes\n", what.c_str(), rc);
@@ -137,11 +173,44 @@ int run_playlist(const Invocation& inv) {
     std::string what = "play list " + dec_hex(v[0]);
     if (rc < 0) return report_failure("fetch " + what, rc);
     if (rc == 0) {
-      std::printf("%s is empty; no file written\n", what.c_str());
+      if (inv.global.json) {
+        JsonWriter()
+            .begin_object()
+            .member("list", v[0])
+            .member("bytes", 0)
+            .key("file")
+            .null()
+            .key("lines")
+            .begin_array()
+            .end_array()
+            .end_object()
+            .print();
+      } else {
+        std::printf("%s is empty; no file written\n", what.c_str());
+      }
       return kExitOk;
     }
     std::string text, error;
     if (!read_file(name, &text, &error)) return report_problem(std::string("read ") + name, error);
+    if (inv.global.json) {
+      // The list's lines without their line ends; zeros where less came than announced
+      // end the text.
+      JsonWriter json;
+      json.begin_object().member("list", v[0]).member("bytes", rc).member("file", name);
+      json.key("lines").begin_array();
+      const std::string body = text.substr(0, text.find('\0'));
+      size_t at = 0;
+      while (at < body.size()) {
+        size_t end = body.find('\n', at);
+        if (end == std::string::npos) end = body.size();
+        std::string line = body.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        json.value(line);
+        at = end + 1;
+      }
+      json.end_array().end_object().print();
+      return kExitOk;
+    }
     std::printf("%s: %d bytes in %s\n", what.c_str(), rc, name);
     print_recorder_text(text);
     return kExitOk;
@@ -153,7 +222,7 @@ int run_hddlist(const Invocation& inv) {
   int status = kExitOk;
   if (!parse_fields(inv, 0, {{"A", kWord32}, {"B", kWord32}}, &v, &status)) return status;
   return run_value_command(
-      inv, "disk list " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8),
+      inv, "disk list " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8), "hddlist",
       [](int slot, const std::vector<uint32_t>& x) { return kora_rx_hddlist(slot, x[0], x[1]); },
       v);
 }
@@ -164,7 +233,12 @@ int run_play(const Invocation& inv) {
   if (pos.empty()) {
     return usage(inv, "say 'play FILE', 'play control N', 'play search ...' or 'play pointer A B'");
   }
-  if (pos[0] != "control" && pos[0] != "search" && pos[0] != "pointer") return run_file_play(inv);
+  if (pos[0] != "control" && pos[0] != "search" && pos[0] != "pointer") {
+    if (inv.global.json) {
+      return usage(inv, "--json is offered by play control, search and pointer, not by play FILE");
+    }
+    return run_file_play(inv);
+  }
   for (const OptionDef& o : inv.command.options) {
     if (inv.args.has(o.name)) {
       return usage(
@@ -175,7 +249,7 @@ int run_play(const Invocation& inv) {
   if (pos[0] == "control") {
     if (!parse_fields(inv, 1, {{"N", kByte}}, &v, &status)) return status;
     return run_value_command(
-        inv, "playback control " + dec_hex(v[0]),
+        inv, "playback control " + dec_hex(v[0]), "play control",
         [](int slot, const std::vector<uint32_t>& x) { return kora_ctrl_play(slot, as_int(x[0])); },
         v);
   }
@@ -199,6 +273,17 @@ int run_play(const Invocation& inv) {
     return run_connected(inv.global, [&](Session& s) {
       int rc = kora_play_search(s.slot(), t.year, t.month, t.day, t.hour, t.minute, t.second);
       if (rc < 0) return report_failure(when, rc);
+      if (inv.global.json) {
+        JsonWriter()
+            .begin_object()
+            .member("command", "play search")
+            .member("time", format_time_text(t))
+            .member("found", rc == 0)
+            .member("reply", rc)
+            .end_object()
+            .print();
+        return rc == 0 ? kExitOk : kExitNothing;
+      }
       // The recorder answers 0 when it holds a recording at that time.
       if (rc == 0) {
         std::printf("%s: found; the recorder's playback is there\n", when.c_str());
@@ -212,7 +297,7 @@ int run_play(const Invocation& inv) {
   if (pos[0] == "pointer") {
     if (!parse_fields(inv, 1, {{"A", kWord32}, {"B", kWord32}}, &v, &status)) return status;
     return run_value_command(
-        inv, "play pointer " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8),
+        inv, "play pointer " + dec_hex(v[0], 8) + " " + dec_hex(v[1], 8), "play pointer",
         [](int slot, const std::vector<uint32_t>& x) {
           return kora_set_playpointer(slot, x[0], x[1]);
         },
@@ -225,7 +310,8 @@ int run_reboot(const Invocation& inv) {
   int status = kExitOk;
   if (!expect_positional(inv, 0, 0, &status)) return status;
   return run_value_command(
-      inv, "reboot", [](int slot, const std::vector<uint32_t>&) { return kora_re_boot(slot); }, {});
+      inv, "reboot", "reboot",
+      [](int slot, const std::vector<uint32_t>&) { return kora_re_boot(slot); }, {});
 }
 
 }  // namespace virazav::cli
