@@ -2,6 +2,7 @@
 // (word, field count, field widths, hexadecimal or decimal), and what each command does to
 // the recorder's clock, switch tables, status, playback state and stores, and replies.
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -357,7 +358,7 @@ Outcome State::execute(const Command& cmd) {
     uint32_t left = u(0) < kHddListEntries ? kHddListEntries - u(0) : 0;
     out.reply = ok_reply(id, {hex_text(std::min(left, u(1)), 8)});
   } else if (w == "GetPlayList") {
-    out.block = play_list_block(u(0));
+    out.block = play_list_block(u(0), recording);
     out.reply = ok_reply(id, {hex_text(static_cast<uint32_t>(out.block.size()), 1)});
     // Size 0: the client sends no trigger and waits for nothing.
     if (!out.block.empty()) out.trigger = "JpegSendStart\n";
@@ -419,24 +420,60 @@ std::string menu_block(uint32_t menu) {
   return out;
 }
 
-std::string play_list_block(uint32_t list) {
-  // Lists 00..0F exist, one per channel: one line per recording, one hour each, on a day
-  // of its own.
+namespace {
+
+// The first and the last recorded second of the recording, as civil times.
+void recorded_stretch(const RecordingOptions& r, CivilTime* first, CivilTime* last) {
+  *first = r.start;
+  const int64_t end = civil_seconds(r.start.year, r.start.month, r.start.day, r.start.hour,
+                                    r.start.minute, r.start.second) +
+                      std::max(r.seconds, 1) - 1;
+  const int64_t day = end >= 0 ? end / 86400 : (end - 86399) / 86400;
+  const int64_t in_day = end - day * 86400;
+  civil_from_days(day, &last->year, &last->month, &last->day);
+  last->hour = static_cast<int>(in_day / 3600);
+  last->minute = static_cast<int>(in_day % 3600 / 60);
+  last->second = static_cast<int>(in_day % 60);
+}
+
+std::string time_text(const CivilTime& t, char date_sep, char between) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d%c%02d:%02d:%02d", t.year, date_sep, t.month,
+                date_sep, t.day, between, t.hour, t.minute, t.second);
+  return buf;
+}
+
+}  // namespace
+
+std::string play_list_block(uint32_t list, const RecordingOptions& recording) {
+  // Lists 00..0F exist, one per channel (CH01 is channel 0): the channel's recording, one
+  // line, as downloads and searches find it.
   if (list >= 16) return {};
   char buf[128];
   std::snprintf(buf, sizeof buf, "LIST %02X\r\n", list);
   std::string out = buf;
-  int count = 3 + static_cast<int>(list) * 2;
-  int day = 1 + static_cast<int>(list);
-  int channel = static_cast<int>(list) + 1;
-  for (int i = 0; i < count; ++i) {
-    std::snprintf(buf, sizeof buf,
-                  "%04d CH%02d 2004/12/%02d %02d:00:00 2004/12/%02d %02d:59:59\r\n", i + 1, channel,
-                  day, i, day, i);
+  if ((recording.video_channels >> list & 1) != 0) {
+    CivilTime first, last;
+    recorded_stretch(recording, &first, &last);
+    std::snprintf(buf, sizeof buf, "0001 CH%02u %s %s\r\n", list + 1,
+                  time_text(first, '/', ' ').c_str(), time_text(last, '/', ' ').c_str());
     out += buf;
   }
   out += "END\r\n";
   return out;
+}
+
+std::vector<std::string> recorded_ranges(const RecordingOptions& recording) {
+  CivilTime first, last;
+  recorded_stretch(recording, &first, &last);
+  std::vector<std::string> lines;
+  for (uint32_t ch = 0; ch < 16; ++ch) {
+    if ((recording.video_channels >> ch & 1) == 0) continue;
+    const bool audio = ch < 4 && (recording.audio_channels >> ch & 1) != 0;
+    lines.push_back("channel " + std::to_string(ch) + ": " + time_text(first, '-', 'T') + " .. " +
+                    time_text(last, '-', 'T') + (audio ? ", video and audio" : ", video"));
+  }
+  return lines;
 }
 
 }  // namespace virazav::sim::detail

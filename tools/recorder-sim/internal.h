@@ -149,6 +149,7 @@ struct State {
   std::map<uint32_t, std::array<uint32_t, 4>> combi;
   std::map<uint32_t, uint32_t> status;
   PlayState play;
+  RecordingOptions recording;  // what the play lists name
   std::array<std::map<std::array<uint32_t, 3>, uint32_t>, 3> stores;
 
   State();  // the defaults of a recorder fresh from the factory
@@ -164,7 +165,12 @@ struct State {
 };
 
 std::string menu_block(uint32_t menu);
-std::string play_list_block(uint32_t list);
+// The play list of channel `list` (0..15): the recorded stretch of that channel, one
+// line, or no line when the channel was not recorded; empty for other numbers.
+std::string play_list_block(uint32_t list, const RecordingOptions& recording);
+// The recorded stretch of each recorded channel, one line each:
+// "channel N: YYYY-MM-DDThh:mm:ss .. YYYY-MM-DDThh:mm:ss, video and audio".
+std::vector<std::string> recorded_ranges(const RecordingOptions& recording);
 
 // ---- Downloads (media/download_server.cc) ----
 

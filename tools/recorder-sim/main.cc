@@ -29,7 +29,8 @@ constexpr std::string_view kServeUsage =
     "                              [--live-port P] [--live-group ADDR] [--live-stride N]\n"
     "                              [--live-fps N] [--live-size WxH] [--live-channels MASK]\n"
     "                              [--live-audio MASK] [--live-burst] [--live-pace N]\n"
-    "                              [--live-faults LIST]\n"
+    "                              [--live-faults LIST] [--record-start TIME]\n"
+    "                              [--record-seconds N] [--record-channels MASK]\n"
     "\n"
     "Serves the recorder's command protocol on IPv4 address A: login ports 5001, 5003, ..., "
     "5031\n"
@@ -37,6 +38,8 @@ constexpr std::string_view kServeUsage =
     "UDPup on a command connection starts the live stream to that connection's peer (or to\n"
     "the group), sent from A; UDPdown stops it. Prints one line per connection and per\n"
     "command, and one when the live stream starts or stops.\n"
+    "Before it listens it prints the recorded range of each channel, which downloads\n"
+    "serve and the channel's play list (GetPlayList, list N for channel N) names.\n"
     "\n"
     "  --address A          address to listen on (required), e.g. 127.0.0.2\n"
     "  --password P         login password (default: empty)\n"
@@ -55,7 +58,37 @@ constexpr std::string_view kServeUsage =
     "  --live-faults LIST   live faults: name:type:N[:param] entries separated by ','\n"
     "                       name reorder, duplicate, drop, late, foreign, stride, length,\n"
     "                       short, stream2, type7; type v0, v1, a0, a1 or any; N: every Nth\n"
-    "                       block of that type (see docs/formats/live-stream.md)\n";
+    "                       block of that type (see docs/formats/live-stream.md)\n"
+    "  --record-start TIME  first recorded second, YYYY-MM-DDThh:mm:ss (default\n"
+    "                       2024-05-01T10:00:00)\n"
+    "  --record-seconds N   seconds recorded, 1..86400 (default 60)\n"
+    "  --record-channels M  recorded video channels, hexadecimal mask (default 3); audio is\n"
+    "                       recorded on those of channels 0..3\n";
+
+// Reads "YYYY-MM-DDThh:mm:ss" (a blank taken for the T) with the year in 2000..2079, the
+// years a download request can name.
+bool parse_record_start(std::string_view text, virazav::sim::CivilTime* out) {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' ||
+      (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':') {
+    return false;
+  }
+  int v[6] = {};
+  const size_t at[6] = {0, 5, 8, 11, 14, 17};
+  const size_t width[6] = {4, 2, 2, 2, 2, 2};
+  for (int i = 0; i < 6; ++i) {
+    for (size_t k = at[i]; k < at[i] + width[i]; ++k) {
+      if (text[k] < '0' || text[k] > '9') return false;
+      v[i] = v[i] * 10 + (text[k] - '0');
+    }
+  }
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (v[0] < 2000 || v[0] > 2079 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > kDays[v[1] - 1] ||
+      (v[1] == 2 && v[2] == 29 && v[0] % 4 != 0) || v[3] > 23 || v[4] > 59 || v[5] > 59) {
+    return false;
+  }
+  *out = virazav::sim::CivilTime{v[0], v[1], v[2], v[3], v[4], v[5]};
+  return true;
+}
 
 bool parse_int(std::string_view text, int* out) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
@@ -133,8 +166,8 @@ int run_serve(const Args& args) {
       continue;
     }
     bool live = a.starts_with("--live-");
-    bool takes_value =
-        live || a == "--address" || a == "--password" || a == "--info" || a == "--reboot-ms";
+    bool takes_value = live || a == "--address" || a == "--password" || a == "--info" ||
+                       a == "--reboot-ms" || a.starts_with("--record-");
     if (!takes_value) {
       std::cerr << "virazav-recorder serve: unknown argument " << a << "\n" << kServeUsage;
       return 2;
@@ -157,6 +190,30 @@ int run_serve(const Args& args) {
       options.password = std::string(v);
     } else if (a == "--info") {
       options.info = std::string(v);
+    } else if (a == "--record-start") {
+      if (!parse_record_start(v, &options.recording.start)) {
+        std::cerr << "virazav-recorder serve: bad --record-start " << v
+                  << " (YYYY-MM-DDThh:mm:ss, 2000..2079)\n";
+        return 2;
+      }
+    } else if (a == "--record-seconds") {
+      if (!parse_int(v, &options.recording.seconds) || options.recording.seconds < 1 ||
+          options.recording.seconds > 86400) {
+        std::cerr << "virazav-recorder serve: bad --record-seconds " << v << "\n";
+        return 2;
+      }
+    } else if (a == "--record-channels") {
+      uint32_t mask = 0;
+      if (!parse_hex(v, &mask) || mask == 0 || mask > 0xFFFF) {
+        std::cerr << "virazav-recorder serve: bad --record-channels " << v
+                  << " (hexadecimal 1..FFFF)\n";
+        return 2;
+      }
+      options.recording.video_channels = mask;
+      options.recording.audio_channels = mask & 0xF;
+    } else if (a.starts_with("--record-")) {
+      std::cerr << "virazav-recorder serve: unknown argument " << a << "\n" << kServeUsage;
+      return 2;
     } else if (!parse_int(v, &options.reboot_ms) || options.reboot_ms < 0) {
       std::cerr << "virazav-recorder serve: bad --reboot-ms " << v << "\n";
       return 2;
@@ -166,6 +223,13 @@ int run_serve(const Args& args) {
     std::cerr << "virazav-recorder serve: --address is required\n" << kServeUsage;
     return 2;
   }
+  // What this recorder holds, before anything else: a script or a person learns which
+  // stretches it can ask for.
+  std::printf("recorded:\n");
+  for (const std::string& line : virazav::sim::Recorder::recorded_ranges(options.recording)) {
+    std::printf("  %s\n", line.c_str());
+  }
+  std::fflush(stdout);
   options.on_event = [](const std::string& text) {
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);

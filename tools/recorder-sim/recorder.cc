@@ -127,7 +127,9 @@ Recorder::Impl::Impl(RecorderOptions opts)
             std::lock_guard<std::mutex> lock(mu);
             return state.clock_since_2000();
           },
-          [this](const std::string& text) { event(text); }) {}
+          [this](const std::string& text) { event(text); }) {
+  state.recording = options.recording;
+}
 
 bool Recorder::Impl::start(std::string* error) {
   auto fail = [&](const std::string& message) {
@@ -644,8 +646,11 @@ void Recorder::set_store_value(Store store, uint32_t k1, uint32_t k2, uint32_t k
 std::string Recorder::menu_block(uint32_t menu) {
   return detail::menu_block(menu);
 }
-std::string Recorder::play_list_block(uint32_t list) {
-  return detail::play_list_block(list);
+std::string Recorder::play_list_block(uint32_t list, const RecordingOptions& recording) {
+  return detail::play_list_block(list, recording);
+}
+std::vector<std::string> Recorder::recorded_ranges(const RecordingOptions& recording) {
+  return detail::recorded_ranges(recording);
 }
 
 UpdateUpload Recorder::last_update() const {

@@ -185,7 +185,12 @@ class Recorder {
   // Returns the block the recorder sends for a menu (SendMenu) or a play list
   // (GetPlayList); empty for numbers it does not know (then it announces size 0).
   static std::string menu_block(uint32_t menu);
-  static std::string play_list_block(uint32_t list);
+  // The play list of `list` names the stretch `recording` holds for that channel.
+  static std::string play_list_block(uint32_t list,
+                                     const RecordingOptions& recording = RecordingOptions{});
+  // The recorded stretch of each recorded channel, one line each, as serve prints them:
+  // "channel N: YYYY-MM-DDThh:mm:ss .. YYYY-MM-DDThh:mm:ss, video and audio".
+  static std::vector<std::string> recorded_ranges(const RecordingOptions& recording);
 
   UpdateUpload last_update() const;
   // Waits up to timeout_ms for the latest upload to finish. On success stores it in *out
