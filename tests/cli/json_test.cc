@@ -2,6 +2,7 @@
 // here (so a stray comma, an unescaped quote or trailing text fails), and the objects of
 // the commands that offer it checked against what they did.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cmath>
@@ -345,6 +346,41 @@ TEST_F(JsonCommandTest, RecorderQueries_ReportTheRepliesTheyGot) {
   const CliResult file = run_program({"--json", "play", "rec.mpg"});
   EXPECT_EQ(file.status, 2);
   EXPECT_EQ(file.out, "");
+}
+
+class JsonLiveTest : public RecorderTest {
+ protected:
+  void configure(sim::RecorderOptions& o) override {
+    // A port pair of this process's own, away from the default that other runs use.
+    port_ = 40000 + static_cast<int>(::getpid() % 10000) * 2;
+    o.live.port_base = port_;
+    o.live.channel_mask = 0x0005;
+    o.live.audio_mask = 0x0;
+    o.live.video.width = 176;
+    o.live.video.height = 144;
+    o.live.video.fps = 5;
+  }
+  int port_ = 0;
+  TempCwd cwd_;
+};
+
+TEST_F(JsonLiveTest, TheWatchsSummary_CountsThePicturesOfEachChannel) {
+  const CliResult run = run_program({"-a", address_, "--json", "live", "--for", "2", "--port",
+                                     std::to_string(port_), "--channels", "0,2", "--mosaic"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json v = parse(run.out);
+  ASSERT_EQ(v["channels"].items.size(), 2u) << run.out;
+  EXPECT_EQ(v["channels"].items[0]["channel"].number, 0);
+  EXPECT_EQ(v["channels"].items[1]["channel"].number, 2);
+  for (const Json& ch : v["channels"].items) {
+    EXPECT_GT(ch["pictures"].number, 0);
+    EXPECT_TRUE(fs::exists(ch["newest"].text)) << ch["newest"].text;
+  }
+  EXPECT_GE(v["video_blocks"].number, v["channels"].items[0]["pictures"].number);
+  EXPECT_GT(v["datagrams"].number, 0);
+  EXPECT_EQ(v["audio_blocks"].number, 0);
+  EXPECT_TRUE(fs::exists(v["mosaic"].text)) << v["mosaic"].text;
+  EXPECT_EQ(v["sound"].kind, Json::kNull);
 }
 
 TEST(JsonDiskTest, DiskList_GivesTheCopyTheRecordingsAndTheAlarms) {

@@ -286,7 +286,7 @@ constexpr Command kCommands[] = {
      "error shows datagrams, blocks and pictures received and what was lost. Ends on Ctrl-C\n"
      "or after --for seconds, always stopping the stream (UDPdown) and closing the session.\n"
      "Fails when no picture arrived.",
-     kLiveOptions, run_live},
+     kLiveOptions, run_live, true},
     {"index", "index FILE [--index-dir DIR] [--rebuild]",
      "build or load a stream file's frame index and tell what the file holds",
      "Opens the stream file FILE, loads its frame index DIR/.index or builds it (with a\n"

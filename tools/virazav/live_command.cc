@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "mosaic.h"
 #include "progress.h"
 #include "report.h"
@@ -198,26 +199,61 @@ int watch(Session& session, const GlobalOptions& global, const LiveSettings& st)
 
   const virazav_live_stats total = status.totals();
   int channels_with_pictures = 0;
-  for (int ch = 0; ch < 16; ++ch) {
-    if (taken[ch] == 0) continue;
-    ++channels_with_pictures;
-    std::printf(
-        "channel %2d: %d pictures, newest in %s\n", ch, taken[ch],
-        (st.out / "img" /
-         ("serv" + std::to_string(st.set) + (ch < 10 ? "0" : "") + std::to_string(ch) + ".jpg"))
-            .string()
-            .c_str());
+  for (int ch = 0; ch < 16; ++ch) channels_with_pictures += taken[ch] != 0 ? 1 : 0;
+  const auto newest = [&](int ch) {
+    return (st.out / "img" /
+            ("serv" + std::to_string(st.set) + (ch < 10 ? "0" : "") + std::to_string(ch) + ".jpg"))
+        .string();
+  };
+  if (global.json) {
+    // The watch's summary is printed whatever follows; a failure still sets the status.
+    JsonWriter json;
+    json.begin_object().key("channels").begin_array();
+    for (int ch = 0; ch < 16; ++ch) {
+      if (taken[ch] == 0) continue;
+      json.begin_object()
+          .member("channel", ch)
+          .member("pictures", taken[ch])
+          .member("newest", newest(ch))
+          .end_object();
+    }
+    json.end_array()
+        .member("datagrams", static_cast<uint64_t>(total.datagrams))
+        .member("video_blocks", static_cast<uint64_t>(total.video_blocks))
+        .member("audio_blocks", static_cast<uint64_t>(total.audio_blocks))
+        .member("fragments_missing", static_cast<uint64_t>(total.fragments_missing))
+        .member("blocks_abandoned", static_cast<uint64_t>(total.blocks_abandoned))
+        .key("mosaic");
+    if (st.mosaic) {
+      json.value((st.out / "mosaic.bmp").string());
+    } else {
+      json.null();
+    }
+    json.key("sound");
+    if (sound && !st.wav.empty()) {
+      json.value(st.wav);
+    } else {
+      json.null();
+    }
+    json.end_object().print();
   }
-  std::printf(
-      "%llu datagrams, %llu video and %llu audio blocks, %llu fragments lost in %llu "
-      "blocks\n",
-      static_cast<unsigned long long>(total.datagrams),
-      static_cast<unsigned long long>(total.video_blocks),
-      static_cast<unsigned long long>(total.audio_blocks),
-      static_cast<unsigned long long>(total.fragments_missing),
-      static_cast<unsigned long long>(total.blocks_abandoned));
-  if (st.mosaic) std::printf("mosaic: %s\n", (st.out / "mosaic.bmp").string().c_str());
-  if (sound && !st.wav.empty()) std::printf("sound: %s\n", st.wav.c_str());
+  for (int ch = 0; ch < 16 && !global.json; ++ch) {
+    if (taken[ch] == 0) continue;
+    std::printf("channel %2d: %d pictures, newest in %s\n", ch, taken[ch], newest(ch).c_str());
+  }
+  if (!global.json)
+    std::printf(
+        "%llu datagrams, %llu video and %llu audio blocks, %llu fragments lost in %llu "
+        "blocks\n",
+        static_cast<unsigned long long>(total.datagrams),
+        static_cast<unsigned long long>(total.video_blocks),
+        static_cast<unsigned long long>(total.audio_blocks),
+        static_cast<unsigned long long>(total.fragments_missing),
+        static_cast<unsigned long long>(total.blocks_abandoned));
+  if (st.mosaic && !global.json) {
+    std::printf("mosaic: %s\n", (st.out / "mosaic.bmp").string().c_str());
+  }
+  if (sound && !st.wav.empty() && !global.json) std::printf("sound: %s\n", st.wav.c_str());
   if (down < 0) return report_failure("stop the live stream (UDPdown)", down);
   if (channels_with_pictures == 0) {
     return report_problem("live", "no picture arrived (is the recorder sending to port " +
