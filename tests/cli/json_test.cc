@@ -341,11 +341,36 @@ TEST_F(JsonCommandTest, RecorderQueries_ReportTheRepliesTheyGot) {
   }
   EXPECT_EQ(v["bytes"].number * 2, static_cast<double>(v["hex"].text.size()));
   EXPECT_EQ(v["hex"].text, hex);
+}
 
-  // Play of a file shows pictures as it goes and offers no summary object.
-  const CliResult file = run_program({"--json", "play", "rec.mpg"});
-  EXPECT_EQ(file.status, 2);
-  EXPECT_EQ(file.out, "");
+TEST_F(JsonCommandTest, PlayOfAFile_ReportsEachStepAndWhatWasShown) {
+  ASSERT_EQ(run_program({"-a", address_, "download", "rec.mpg", "--from", "2024-05-01T10:00:00",
+                         "--seconds", "6"})
+                .status,
+            0);
+  const CliResult run = run_program({"--json", "play", "rec.mpg", "--out", "pics", "--wav",
+                                     "play.wav", "--script", "pos #0; step; pos 50%; stop"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json v = parse(run.out);
+  EXPECT_EQ(v["file"].text, "rec.mpg");
+  EXPECT_EQ(v["bytes"].number, static_cast<double>(fs::file_size("rec.mpg")));
+  EXPECT_EQ(v["video_channels"].text, "0,1");
+  EXPECT_EQ(v["sound"].number, 0);
+  ASSERT_EQ(v["steps"].items.size(), 4u) << run.out;
+  const Json& first = v["steps"].items[0];
+  EXPECT_EQ(first["step"].number, 1);
+  EXPECT_EQ(first["do"].text, "pos #0");
+  EXPECT_EQ(first["entry"].number, 0);
+  const Json& step = v["steps"].items[1];
+  EXPECT_EQ(step["pictures"].number, 1);
+  EXPECT_EQ(step["time"].text, "2024-05-01T10:00:00");
+  const Json& half = v["steps"].items[2];
+  ASSERT_EQ(half["position_percent"].kind, Json::kNumber) << run.out;
+  EXPECT_NEAR(half["position_percent"].number, 50, 10);
+  EXPECT_EQ(half["time"].text.substr(0, 17), "2024-05-01T10:00:");
+  EXPECT_GE(v["pictures"].number, 1);
+  EXPECT_TRUE(fs::exists("pics/0.bmp"));
+  EXPECT_EQ(v["wav"]["file"].text, fs::absolute("play.wav").string());
 }
 
 class JsonLiveTest : public RecorderTest {

@@ -206,7 +206,7 @@ constexpr Command kCommands[] = {
      "pointer sets the play pointer to A B.\n"
      "Each prints the recorder's answer. A stream file named like one of them is given\n"
      "as ./control.\n"
-     "--json is offered by control, search and pointer.",
+     "With --json, play FILE reports each script step and the summary in one object.",
      kPlayOptions, run_play, true},
     {"reboot",
      "reboot",

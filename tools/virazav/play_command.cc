@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "play_script.h"
 #include "play_session.h"
 #include "progress.h"
@@ -40,7 +41,30 @@ struct PlaySettings {
   bool scripted = false;
   std::vector<ScriptStep> script;
   int64_t limit_ms = -1;  // --for; -1: none
+  bool json = false;      // the steps and the summary as one JSON object
 };
+
+// Adds one script step to the JSON summary: what it did and where the play stands.
+void add_step_json(JsonWriter& json, int number, const ScriptStep& step,
+                   const DataSetPlayer& player, int pictures) {
+  json.begin_object()
+      .member("step", number)
+      .member("do", step.text)
+      .member("mode", mode_name(player.mode()))
+      .key("position_percent");
+  if (const int at = player.position(); at >= 0) {
+    json.value(at * 100.0 / kPositionParts);
+  } else {
+    json.null();
+  }
+  json.member("entry", player.entry()).key("time");
+  if (const std::string time = player.recording_time(); !time.empty()) {
+    json.value(time);
+  } else {
+    json.null();
+  }
+  json.member("view", view_name(player.view())).member("pictures", pictures).end_object();
+}
 
 // The mode, position, time and pictures on one line of standard error, redrawn five
 // times a second while it is a terminal.
@@ -150,7 +174,9 @@ bool apply_keys(DataSetPlayer& player, RawKeyboard& keyboard, std::string* pendi
 }
 
 // Plays the file as the settings ask once it is open. Returns the exit status.
-int play(DataSetPlayer& player, const PlaySettings& st, const InterruptCatcher& interrupt) {
+// With --json the script's steps go into `steps` (an open array) instead of standard output.
+int play(DataSetPlayer& player, const PlaySettings& st, const InterruptCatcher& interrupt,
+         JsonWriter& steps) {
   StatusLine status(want_progress(false));
   const auto start = Clock::now();
   const char* cut_by = nullptr;
@@ -171,10 +197,15 @@ int play(DataSetPlayer& player, const PlaySettings& st, const InterruptCatcher& 
       std::string failure;
       const StepEnd end = run_script_step(player, st.script[i], chore, &failure);
       status.clear();
-      std::printf("%s\n", step_line(static_cast<int>(i) + 1, st.script[i], player,
-                                    player.pictures() - before)
-                              .c_str());
-      std::fflush(stdout);
+      if (st.json) {
+        add_step_json(steps, static_cast<int>(i) + 1, st.script[i], player,
+                      player.pictures() - before);
+      } else {
+        std::printf("%s\n", step_line(static_cast<int>(i) + 1, st.script[i], player,
+                                      player.pictures() - before)
+                                .c_str());
+        std::fflush(stdout);
+      }
       if (end == StepEnd::kFailed) {
         exit_status = report_problem(
             "play: step " + std::to_string(i + 1) + " '" + st.script[i].text + "'", failure);
@@ -188,7 +219,7 @@ int play(DataSetPlayer& player, const PlaySettings& st, const InterruptCatcher& 
     }
   } else {
     RawKeyboard keyboard;
-    if (keyboard.active()) {
+    if (keyboard.active() && !st.json) {
       std::printf(
           "keys: space play/stop, left/right one key frame, b back, r fast back, f fast, "
           "0-9 channel, a all, q quit\n");
@@ -250,13 +281,52 @@ int run_file_play(const Invocation& inv) {
                                                        channel_list(player.video_mask()) + ")");
   }
   player.set_view(view);
+  st.json = inv.global.json;
+  JsonWriter json;
+  if (st.json) {
+    json.begin_object()
+        .member("file", st.setup.file)
+        .member("bytes", player.file_size())
+        .member("video_channels", channel_list(player.video_mask()))
+        .key("sound");
+    if (audio >= 0) {
+      json.value(audio);
+    } else {
+      json.null();
+    }
+    json.member("view", view_name(view))
+        .member("picture_dir", st.setup.picture_dir)
+        .key("steps")
+        .begin_array();
+    status = play(player, st, interrupt, json);
+    player.close();
+    json.end_array()
+        .member("pictures", player.pictures())
+        .member("channels_shown", channel_list(player.channels_shown()))
+        .member("mosaic", player.mosaic_written())
+        .key("wav");
+    if (!st.wav.empty()) {
+      const auto size = fs::file_size(st.wav, ec);
+      const double seconds = !ec && size > kWavHeaderBytes
+                                 ? static_cast<double>(size - kWavHeaderBytes) / kWavBytesPerSecond
+                                 : 0.0;
+      json.begin_object().member("file", st.wav).member("seconds", seconds).end_object();
+    } else {
+      json.null();
+    }
+    json.end_object().print();
+    if (status == kExitOk && player.pictures() == 0) {
+      return report_problem("play " + st.setup.file, "no picture was shown");
+    }
+    return status;
+  }
   std::printf("%s: %u bytes, video channels %s, sound %s; view %s, pictures in %s\n",
               st.setup.file.c_str(), player.file_size(), channel_list(player.video_mask()).c_str(),
               audio >= 0 ? ("channel " + std::to_string(audio)).c_str() : "off",
               view_name(view).c_str(), st.setup.picture_dir.c_str());
   std::fflush(stdout);
 
-  status = play(player, st, interrupt);
+  status = play(player, st, interrupt, json);
   player.close();
 
   std::printf("%d pictures of channels %s shown, the last in %s/<ch>.bmp%s\n", player.pictures(),

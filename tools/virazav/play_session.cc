@@ -174,16 +174,18 @@ int DataSetPlayer::entry() const {
   return Mpeg4DLdata_get_PlayPos(0);
 }
 
-std::string DataSetPlayer::where() const {
+std::string DataSetPlayer::recording_time() const {
   unsigned char record[kTimeRecordSize];
   std::fill(record, record + kTimeRecordSize, kUnset);
   calc_time(0, record);
   const unsigned char* t = record + kTimeFields;
-  char time[32] = "--";
-  if (t[0] != kUnset) {
-    const CivilTime shown{2000 + t[0], t[1], t[2], t[3], t[4], t[5]};
-    std::snprintf(time, sizeof time, "%s", format_time_text(shown).c_str());
-  }
+  if (t[0] == kUnset) return "";
+  return format_time_text(CivilTime{2000 + t[0], t[1], t[2], t[3], t[4], t[5]});
+}
+
+std::string DataSetPlayer::where() const {
+  const std::string shown = recording_time();
+  const char* time = shown.empty() ? "--" : shown.c_str();
   const int at = position();
   char percent[16] = "   --";
   if (at >= 0) std::snprintf(percent, sizeof percent, "%5.1f", at * 100.0 / kPositionParts);

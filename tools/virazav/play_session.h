@@ -80,8 +80,10 @@ class DataSetPlayer {
   // as the index cursor.
   int position() const;
   int entry() const;
-  // "position  12.5% entry 40      time 2024-05-01 10:00:05" (the recording's own time).
+  // "position  12.5% entry 40      time 2024-05-01T10:00:05" (the recording's own time).
   std::string where() const;
+  // The recording's own time at the play position, or "" when the index gives none.
+  std::string recording_time() const;
 
   // Takes pictures and calls the chore about every 5 ms until `done` (may be empty) holds
   // or `limit_ms` have passed (-1: no limit).

@@ -233,12 +233,7 @@ int run_play(const Invocation& inv) {
   if (pos.empty()) {
     return usage(inv, "say 'play FILE', 'play control N', 'play search ...' or 'play pointer A B'");
   }
-  if (pos[0] != "control" && pos[0] != "search" && pos[0] != "pointer") {
-    if (inv.global.json) {
-      return usage(inv, "--json is offered by play control, search and pointer, not by play FILE");
-    }
-    return run_file_play(inv);
-  }
+  if (pos[0] != "control" && pos[0] != "search" && pos[0] != "pointer") return run_file_play(inv);
   for (const OptionDef& o : inv.command.options) {
     if (inv.args.has(o.name)) {
       return usage(
