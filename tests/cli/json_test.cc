@@ -492,6 +492,39 @@ TEST(JsonDiskTest, DiskList_GivesTheCopyTheRecordingsAndTheAlarms) {
   EXPECT_TRUE(c["copied"].flag);
   EXPECT_EQ(c["bytes"].number, static_cast<double>(fs::file_size("copy/HDR.dat")));
   EXPECT_EQ(c["chunks"].number * 24, static_cast<double>(fs::file_size("copy/.index")));
+  // The copy plays and is searched like the disk.
+  const CliResult search = run_program(
+      {"--json", "file", "search", "copy/HDR.dat", "copy/.index", "2024-05-10T10:00:10"});
+  ASSERT_EQ(search.status, 0) << search.err;
+  const Json f = parse(search.out);
+  EXPECT_TRUE(f["placed"].flag);
+  EXPECT_EQ(f["time"].text, "2024-05-10T10:00:10");
+  EXPECT_EQ(f["start"].text, "2024-05-10T10:00:05");
+  const CliResult outside = run_program(
+      {"--json", "file", "search", "copy/HDR.dat", "copy/.index", "2024-05-10T11:00:00"});
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_FALSE(parse(outside.out)["placed"].flag);
+  EXPECT_EQ(parse(outside.out)["result"].number, -2);
+
+  fs::create_directory("snaps");
+  const CliResult played =
+      run_program({"--json", "file", "play", "copy/HDR.dat", "copy/.index", "--at",
+                   "2024-05-10T10:00:06", "--for", "2", "--snapshot", "snaps"});
+  ASSERT_EQ(played.status, 0) << played.err;
+  const Json p = parse(played.out);
+  EXPECT_EQ(p["at"].text, "2024-05-10T10:00:06");
+  ASSERT_EQ(p["seconds"].items.size(), 2u) << played.out;
+  EXPECT_EQ(p["seconds"].items[1]["second"].number, 2);
+  EXPECT_EQ(p["seconds"].items[1]["decoder_ok"].kind, Json::kBool);
+  EXPECT_EQ(p["seconds"].items[1]["feeder"].kind, Json::kString);
+
+  const CliResult disk_play = run_program(
+      {"--json", "disk", "play", "disk.img", "--at", "2024-05-10T10:00:05", "--for", "1"});
+  ASSERT_EQ(disk_play.status, 0) << disk_play.err;
+  const Json d = parse(disk_play.out);
+  EXPECT_TRUE(d["found"].flag);
+  EXPECT_EQ(d["seconds"].items.size(), 1u);
+
   fs::create_directory("gap");
   const CliResult gap = run_program({"--json", "disk", "copy", "disk.img", "gap", "--from",
                                      "2024-05-10T10:00:45", "--to", "2024-05-10T10:00:50"});

@@ -345,7 +345,7 @@ constexpr Command kCommands[] = {
      "stills writes every JPEG still of the still area into the existing folder DIR under\n"
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
      "with --area, else the one the disk label of the simulated recorder names.\n"
-     "--json is offered by info, list, read, copy and stills.",
+     "--json is offered by every action but timeline.",
      kDiskOptions, run_disk, true},
     {"file",
      "file play HDR.dat INDEX [--at TIME] [--speed N | --back N | --step] [--view quad|1..4]\n"
@@ -356,7 +356,7 @@ constexpr Command kCommands[] = {
      "start or from the chunk of --at, as disk play does, and prints the copy's range.\n"
      "search prints the copy's range and whether TIME lies in it; the search takes the\n"
      "chunk in proportion to TIME between the first and the last chunk's time.",
-     kFileOptions, run_file},
+     kFileOptions, run_file, true},
 };
 
 void print_options(std::span<const OptionDef> options) {

@@ -314,8 +314,8 @@ int run_disk(const Invocation& inv) {
       action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
-  // The timeline draws rather than reports, and play shows pictures as it goes.
-  if (inv.global.json && (action == "timeline" || action == "play"))
+  // The timeline draws rather than reports.
+  if (inv.global.json && action == "timeline")
     return usage(inv, "--json is not offered by disk " + action);
   if (!resolve_drive(inv, &drive, &name, &status)) return status;
   if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive, name);

@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "disk_index.h"
+#include "json_writer.h"
 #include "report.h"
 #include "virazav.h"
 
@@ -89,8 +90,9 @@ const char* layout_name(int layout) {
 }
 
 // Steers the running feeder as planned for the planned time, printing a line a
-// second and taking a snapshot into the snapshot folder.
-int play_for(const FeedPlan& plan, const Controls& c) {
+// second (or, when `json` is given, adding an object a second to its open array) and
+// taking a snapshot into the snapshot folder.
+int play_for(const FeedPlan& plan, const Controls& c, JsonWriter* json) {
   Zel_set_viewer_mode(plan.view, 0);
   if (plan.speed > 0) {
     c.forward(plan.speed);
@@ -107,12 +109,29 @@ int play_for(const FeedPlan& plan, const Controls& c) {
   if (ec) return report_problem("use " + plan.snapshot, ec.message());
   for (int64_t s = 1; s <= plan.seconds; ++s) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::printf("%4llds  decoder %s", static_cast<long long>(s),
-                get_dec_sts() == 0 ? "ok" : "errors");
+    const bool decoder_ok = get_dec_sts() == 0;
+    // make_bmp tells whether the feeder still plays, and only then writes.
+    int status = 0, layout = 0, first = 0, second = 0;
+    if (!plan.snapshot.empty()) make_bmp(&layout, &first, &second, nullptr, &status);
+    if (json != nullptr) {
+      json->begin_object().member("second", s).member("decoder_ok", decoder_ok);
+      if (!plan.snapshot.empty()) {
+        json->member("feeder", status == 1 ? "stopped" : "playing");
+        if (status != 1) {
+          json->member("snapshot", layout_name(layout))
+              .key("snapshot_channels")
+              .begin_array()
+              .value(first)
+              .value(second)
+              .end_array();
+        }
+      }
+      json->end_object();
+      if (plan.step) c.one();
+      continue;
+    }
+    std::printf("%4llds  decoder %s", static_cast<long long>(s), decoder_ok ? "ok" : "errors");
     if (!plan.snapshot.empty()) {
-      // make_bmp tells whether the feeder still plays, and only then writes.
-      int status = 0, layout = 0, first = 0, second = 0;
-      make_bmp(&layout, &first, &second, nullptr, &status);
       if (status == 1) {
         std::printf("  %s stopped", c.name);
       } else {
@@ -179,14 +198,24 @@ int run_disk_play(const Invocation& inv, int drive, const std::string& name) {
   DiskIndex index;
   if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
   const int placed = search_play(static_cast<int>(t));
-  std::printf("search %s: %s\n", format_disk_time(t).c_str(),
-              placed == 1 ? "positioned at the time" : "positioned at the newest recording");
+  if (!inv.global.json) {
+    std::printf("search %s: %s\n", format_disk_time(t).c_str(),
+                placed == 1 ? "positioned at the time" : "positioned at the newest recording");
+  }
   const int rc = hdd_read_start();
   if (rc != 0) {
     hdd_close();
     return report_disk_failure("start the disk feeder", VIRAZAV_DISK_FEEDER, rc);
   }
-  status = play_for(plan, kDiskControls);
+  JsonWriter json;
+  json.begin_object()
+      .member("drive", name)
+      .member("at", format_disk_time(t))
+      .member("found", placed == 1)
+      .key("seconds")
+      .begin_array();
+  status = play_for(plan, kDiskControls, inv.global.json ? &json : nullptr);
+  if (inv.global.json) json.end_array().end_object().print();
   wait_end(disk_feeder_still_running);
   play_end();
   hdd_close();
@@ -210,8 +239,10 @@ int run_file(const Invocation& inv) {
     if (open_pair(inv, 1, &data, &index, &status) != 0) return status;
     uint32_t start = 0, end = 0;
     file_read_start_end_sec(&start, &end);
-    std::printf("%s: %s .. %s\n", data.c_str(), format_disk_time(start).c_str(),
-                format_disk_time(end).c_str());
+    if (!inv.global.json) {
+      std::printf("%s: %s .. %s\n", data.c_str(), format_disk_time(start).c_str(),
+                  format_disk_time(end).c_str());
+    }
     if (at != nullptr) {
       int rc = file_search(static_cast<int>(t));
       if (rc != 0) {
@@ -221,7 +252,21 @@ int run_file(const Invocation& inv) {
         return status;
       }
     }
-    status = play_for(plan, kFileControls);
+    JsonWriter json;
+    json.begin_object()
+        .member("file", data)
+        .member("index", index)
+        .member("start", format_disk_time(start))
+        .member("end", format_disk_time(end))
+        .key("at");
+    if (at != nullptr) {
+      json.value(format_disk_time(t));
+    } else {
+      json.null();
+    }
+    json.key("seconds").begin_array();
+    status = play_for(plan, kFileControls, inv.global.json ? &json : nullptr);
+    if (inv.global.json) json.end_array().end_object().print();
     wait_end(file_feeder_still_running);
     play_end();
     return status;
@@ -235,12 +280,26 @@ int run_file(const Invocation& inv) {
     uint32_t start = 0, end = 0;
     file_read_start_end_sec(&start, &end);
     const int rc = file_search(static_cast<int>(t));
-    std::printf("range %s .. %s\n", format_disk_time(start).c_str(), format_disk_time(end).c_str());
-    if (rc == 0) {
-      std::printf("%s: placed at the chunk of that time\n", format_disk_time(t).c_str());
+    if (inv.global.json) {
+      JsonWriter()
+          .begin_object()
+          .member("file", data)
+          .member("start", format_disk_time(start))
+          .member("end", format_disk_time(end))
+          .member("time", format_disk_time(t))
+          .member("placed", rc == 0)
+          .member("result", rc)
+          .end_object()
+          .print();
     } else {
-      std::printf("%s: %s (%d)\n", format_disk_time(t).c_str(),
-                  rc == -2 ? "outside the file's range" : "not placed", rc);
+      std::printf("range %s .. %s\n", format_disk_time(start).c_str(),
+                  format_disk_time(end).c_str());
+      if (rc == 0) {
+        std::printf("%s: placed at the chunk of that time\n", format_disk_time(t).c_str());
+      } else {
+        std::printf("%s: %s (%d)\n", format_disk_time(t).c_str(),
+                    rc == -2 ? "outside the file's range" : "not placed", rc);
+      }
     }
     wait_end(file_feeder_still_running);
     return rc == 0 ? kExitOk : kExitFailure;
