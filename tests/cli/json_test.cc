@@ -272,9 +272,9 @@ TEST_F(JsonCommandTest, DownloadIndexStatusAndClock_ReportWhatTheyDid) {
   EXPECT_EQ(v["date"].text, "24/02/29");
   EXPECT_EQ(v["time"].text, "10:20:30");
 
-  run = run_program({"--json", "mem", "get", "1", "1"});
+  run = run_program({"--json", "frame", "1_90.dat", "pic.bmp"});
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("--json is not offered by mem"), std::string::npos);
+  EXPECT_NE(run.err.find("--json is not offered by frame"), std::string::npos);
   EXPECT_EQ(run.out, "");
 }
 
@@ -307,6 +307,20 @@ TEST_F(JsonCommandTest, RecorderQueries_ReportTheRepliesTheyGot) {
   v = json({"combi", "set", "1", "2", "3", "4", "0xFFFF"});
   ASSERT_EQ(v["words"].items.size(), 5u);
   EXPECT_EQ(v["words"].items[4].number, 0xFFFF);
+
+  // A value set in a store reads back; the numbers that say where come in order.
+  v = json({"mem", "set", "1", "0x20", "0x34"});
+  EXPECT_EQ(v["store"].text, "mem");
+  ASSERT_EQ(v["where"].items.size(), 2u);
+  EXPECT_EQ(v["where"].items[1].number, 0x20);
+  EXPECT_EQ(v["value"].number, 0x34);
+  v = json({"mem", "get", "0x10020", "1"});
+  EXPECT_EQ(v["reply"].number, 0x34) << "bank 1, offset 20h";
+  v = json({"nvc", "get", "1", "2", "3"});
+  EXPECT_EQ(v["action"].text, "get");
+  EXPECT_EQ(v["where"].items.size(), 3u);
+  EXPECT_EQ(v.members.count("value"), 0u);
+  EXPECT_EQ(v["reply"].kind, Json::kNumber);
 
   v = json({"hddlist", "30", "4"});
   EXPECT_EQ(v["command"].text, "hddlist");

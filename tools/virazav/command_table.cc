@@ -223,21 +223,24 @@ constexpr Command kCommands[] = {
      "set writes C at offset B of bank A (the address is A * 0x10000 + B on the usual\n"
      "recorders). Both print the value the recorder answers with.",
      {},
-     run_mem},
+     run_mem,
+     true},
     {"i2c",
      "i2c get A B\ni2c set A B C",
      "read or write an I2C register",
      "get reads register B of device A; set writes C there. Both print the value the\n"
      "recorder answers with.",
      {},
-     run_i2c},
+     run_i2c,
+     true},
     {"nvc",
      "nvc get A B C\nnvc set A B C D",
      "read or write an Nvc value",
      "get reads the Nvc value at A B C; set writes D there. Both print the value the\n"
      "recorder answers with.",
      {},
-     run_nvc},
+     run_nvc,
+     true},
     {"update", "update FILE [--kind K] [--truncate] [--progress]", "upload update data",
      "Uploads FILE as update data of kind K, followed by one zero byte. The recorder\n"
      "takes at most 8 MiB (8388608 bytes): a longer FILE is refused, or with --truncate\n"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_writer.h"
 #include "progress.h"
 #include "report.h"
 #include "session.h"
@@ -26,6 +27,7 @@ constexpr uintmax_t kUpdateLimit = 8u << 20;
 // calls take the slot and the numbers in order.
 struct StoreFamily {
   const char* label;
+  const char* name;                   // the command's name, for --json
   std::vector<FieldSpec> get_fields;  // with the largest value each field of the line holds
   std::vector<FieldSpec> set_fields;
   int (*get)(int slot, const std::vector<uint32_t>& v);
@@ -35,6 +37,7 @@ struct StoreFamily {
 const StoreFamily& memory_family() {
   static const StoreFamily f = {
       "memory",
+      "mem",
       {{"A", 0xFFFFFF}, {"B", 0xFFFFFF}},
       {{"A", 0xFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_mem_get(slot, v[0], v[1]); },
@@ -46,6 +49,7 @@ const StoreFamily& memory_family() {
 const StoreFamily& i2c_family() {
   static const StoreFamily f = {
       "I2C register",
+      "i2c",
       {{"A", 0xFFFFFF}, {"B", 0xFFFF}},
       {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_i2c_get(slot, v[0], v[1]); },
@@ -57,6 +61,7 @@ const StoreFamily& i2c_family() {
 const StoreFamily& nvc_family() {
   static const StoreFamily f = {
       "Nvc value",
+      "nvc",
       {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}},
       {{"A", 0xFFFF}, {"B", 0xFFFF}, {"C", 0xFFFF}, {"D", 0xFFFF}},
       [](int slot, const std::vector<uint32_t>& v) { return kora_nvc_get(slot, v[0], v[1], v[2]); },
@@ -100,6 +105,19 @@ int run_store(const Invocation& inv, const StoreFamily& family) {
   std::string target = std::string(family.label) + " " + join_hex(where);
   return run_connected(inv.global, [&](Session& s) {
     int rc = is_set ? family.set(s.slot(), values) : family.get(s.slot(), values);
+    if (rc >= 0 && inv.global.json) {
+      JsonWriter json;
+      json.begin_object()
+          .member("store", family.name)
+          .member("action", pos[0])
+          .key("where")
+          .begin_array();
+      for (uint32_t v : where) json.value(v);
+      json.end_array();
+      if (is_set) json.member("value", values.back());
+      json.member("reply", rc).end_object().print();
+      return kExitOk;
+    }
     std::string reply = dec_hex(static_cast<uint32_t>(rc), 4);
     if (is_set) {
       std::string what = target + " set to " + join_hex({values.back()});
