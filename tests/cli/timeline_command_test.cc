@@ -298,6 +298,39 @@ TEST_F(TimelineCommandTest, TimeTicks_StepWithTheSpanAndAreLabelledWithTheirTime
   }
 }
 
+// The recorder's time numbers count every month as 31 days; the axis runs on the real
+// calendar, so a recording through the end of February is as long as its seconds.
+TEST_F(TimelineCommandTest, RecordingThroughTheEndOfFebruary_IsDrawnAtItsRealLength) {
+  sim::DiskImageDesc desc;
+  // 2024-02-29 23:59:00 .. 2024-03-01 00:00:59, then 00:02:00 .. 00:02:59.
+  desc.recordings = {sim::RecordingPlan{120, 0, 0, false}, sim::RecordingPlan{60, 60, 0, false}};
+  desc.channels = 1;
+  desc.audio_channels = 0;
+  desc.media = false;
+  desc.start = sim::RecTime{24, 2, 29, 23, 59, 0};
+  std::string error;
+  ASSERT_TRUE(sim::write_disk_image(desc, "leap.img", &error)) << error;
+  const CliResult run = run_program({"disk", "timeline", "leap.img", "--out", "t.svg"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<Element> svg;
+  ASSERT_TRUE(parse_svg("t.svg", &svg));
+  const auto axis = with_class(svg, "axis-line");
+  const auto bars = with_class(svg, "bar");
+  ASSERT_EQ(axis.size(), 1u);
+  ASSERT_EQ(bars.size(), 2u);
+  const double left = axis[0]->num("x1"), width = axis[0]->num("x2") - left;
+  // 240 seconds on the axis: the first recording fills 120 of them, the second starts at 180.
+  EXPECT_EQ(bars[0]->attr.at("data-end"), "2024-03-01T00:00:59");
+  EXPECT_NEAR(bars[0]->num("x"), left, 0.01);
+  EXPECT_NEAR(bars[0]->num("width"), width / 2, 0.01);
+  EXPECT_NEAR(bars[1]->num("x"), left + width * 180 / 240, 0.01);
+  EXPECT_NEAR(bars[1]->num("width"), width / 4, 0.01);
+  const auto labels = with_class(svg, "tick-label");
+  ASSERT_GE(labels.size(), 2u);
+  EXPECT_EQ(labels[0]->text, "2024-02-29T23:59:00");
+  EXPECT_EQ(labels[1]->text, "03-01T00:00");
+}
+
 // The recorder's clock set back while it recorded: the recording after it lies earlier
 // in time than the end of the one before, and gets a lane of its own.
 TEST_F(TimelineCommandTest, RecordingsThatOverlapAfterAClockSetBack_GetLanesOfTheirOwn) {
