@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <utility>
 
+#include "disk/rec_time.h"
 #include "timeline_draw.h"
 
 namespace virazav::cli {
@@ -15,48 +17,23 @@ namespace {
 // Time numbers: every month counts 31 days, every year 372.
 constexpr uint32_t kYear = 32140800, kMonth = 2678400, kDay = 86400;
 
-// Days from 1970-01-01 to y-m-d on the proleptic Gregorian calendar (m 1..12, d 1..31).
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-// The inverse: year, month 1..12 and day 1..31 of a day count from 1970-01-01.
-void civil_from_days(int64_t z, int64_t* y, int* m, int* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = yoe + era * 400 + (*m <= 2 ? 1 : 0);
-}
-
-const int64_t kEpoch2000 = days_from_civil(2000, 1, 1);
-
 struct Civil {
   int64_t year = 2000;
   int month = 1, day = 1, hour = 0, minute = 0, second = 0;
 };
 
+// The recorder's clock runs on the real calendar: its seconds since 2000 are counted
+// by the same rules the simulated recorder writes its disks with.
 Civil civil_of(int64_t seconds) {
   Civil c;
-  int64_t days = seconds / kDay;
-  int64_t rest = seconds % kDay;
-  if (rest < 0) {
-    rest += kDay;
-    --days;
-  }
-  civil_from_days(days + kEpoch2000, &c.year, &c.month, &c.day);
-  c.hour = static_cast<int>(rest / 3600);
-  c.minute = static_cast<int>(rest % 3600 / 60);
-  c.second = static_cast<int>(rest % 60);
+  const std::optional<sim::RecTime> t = sim::rec_time_at(seconds);
+  if (!t) return c;  // outside 2000..2255: time numbers never get there
+  c.year = 2000 + t->year;
+  c.month = t->month;
+  c.day = t->day;
+  c.hour = t->hour;
+  c.minute = t->minute;
+  c.second = t->second;
   return c;
 }
 
@@ -149,11 +126,14 @@ std::string plural(size_t n, const char* one, const char* many) {
 }  // namespace
 
 int64_t timeline_seconds(uint32_t t) {
-  const int64_t year = 2000 + t / kYear;
-  const int64_t month = t % kYear / kMonth + 1;
-  const int64_t day = t % kMonth / kDay + 1;
-  const int64_t days = days_from_civil(year, month, 1) + (day - 1) - kEpoch2000;
-  return days * kDay + t % kDay;
+  // A day past the end of a short month (which a time number can name) runs on into
+  // the next month.
+  sim::RecTime r;
+  r.year = static_cast<int>(t / kYear);
+  r.month = static_cast<int>(t % kYear / kMonth + 1);
+  r.day = static_cast<int>(t % kMonth / kDay + 1);
+  r.hour = r.minute = r.second = 0;
+  return sim::clock_seconds(r) + t % kDay;
 }
 
 std::string timeline_iso_time(int64_t seconds) {
