@@ -72,6 +72,8 @@ constexpr OptionDef kDiskOptions[] = {
     {"at", true, "TIME", "read: the time to search, YYYY-MM-DD HH:MM:SS (or a time number)"},
     {"chunks", true, "N", "read: chunks to read after the search (default 10)"},
     {"out", true, "FILE", "read: write the packets to FILE; timeline: write an SVG to FILE"},
+    {"png", true, "FILE", "timeline: draw the timeline into the PNG image FILE"},
+    {"json", false, "", "timeline: print the timeline's lanes, bars and kinds as JSON"},
     {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DD HH:MM:SS (or a time number)"},
     {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
     {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
@@ -301,7 +303,8 @@ constexpr Command kCommands[] = {
      {},
      run_frame},
     {"disk",
-     "disk info DRIVE\ndisk list DRIVE\ndisk timeline DRIVE [--out FILE.svg]\n"
+     "disk info DRIVE\ndisk list DRIVE\n"
+     "disk timeline DRIVE [--out FILE.svg] [--png FILE.png] [--json]\n"
      "disk read DRIVE --at TIME [--chunks N] [--out FILE]\n"
      "disk play DRIVE --at TIME [--speed N | --back N | --step] [--view quad|1..4]\n"
      "    [--snapshot DIR] [--for SECONDS]\n"
@@ -316,7 +319,10 @@ constexpr Command kCommands[] = {
      "info prints the drive's size, the generation of each of the three index copies, the\n"
      "recorded range and the numbers of recordings and alarms.\n"
      "list prints every recording (start, end, kind) and every alarm with its times.\n"
-     "timeline draws each recording on a time axis as text, or as an SVG with --out.\n"
+     "timeline draws each recording and alarm on a time axis as text, or as a picture:\n"
+     "an SVG with --out, a PNG with --png (the same drawing: a lane per recording kind and\n"
+     "one for the alarms, labelled time ticks, a legend of the kinds' colours), its model\n"
+     "as JSON with --json. An index without recordings has nothing to draw (exit 4).\n"
      "read searches TIME the way the disk player does and reads N chunks from there,\n"
      "writing their packets to FILE with --out. The library's search traces appear on\n"
      "standard output.\n"
