@@ -82,7 +82,10 @@ bool RecordingSource::open(const std::string& path, std::string* error) {
 
 size_t RecordingSource::window(int64_t at, size_t n, const uint8_t** data) {
   const int64_t have_end = buffer_at_ + static_cast<int64_t>(buffer_have_);
-  if (at < buffer_at_ || at > have_end || at + static_cast<int64_t>(n) > have_end) {
+  // Bytes asked for beyond the end of the file are not there to read: the buffer that
+  // holds everything up to the end is enough.
+  const int64_t want_end = std::min(at + static_cast<int64_t>(n), size_);
+  if (at < buffer_at_ || at > have_end || want_end > have_end) {
     // Keep what is already read from `at` on, then read behind it.
     if (at >= buffer_at_ && at <= have_end) {
       const size_t keep = static_cast<size_t>(have_end - at);
