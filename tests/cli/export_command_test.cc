@@ -440,5 +440,36 @@ TEST_F(ExportDiskCopyTest, HdrDat_CutInsideAPacket_Exits3WithTheStretchBefore) {
   EXPECT_LT(p.streams[0].frames, 21 * kFps);
 }
 
+TEST_F(ExportDiskCopyTest, Disk_ExportsAStretchThroughACopyKeptBesideTheOutput) {
+  const CliResult run =
+      run_program({"export", "--disk", "disk.img", "disk.mkv", "--from", "2024-05-10T10:00:30",
+                   "--to", "2024-05-10 10:00:33", "--manifest", "disk.sha"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists("disk.mkv.copy/HDR.dat"));
+  const Probe p = probe("disk.mkv");
+  EXPECT_EQ(p.warnings, "");
+  ASSERT_EQ(p.streams.size(), 4u);
+  EXPECT_EQ(p.streams[0].frames, 4 * kFps);
+  EXPECT_EQ(p.streams[1].frames, 4 * kFps);
+  EXPECT_EQ(p.streams[2].codec, "pcm_s16le");
+  const sim::SyntheticChannel camera(1, kWidth, kHeight);
+  const std::vector<sim::Picture> decoded = decode_track("disk.mkv", 1, kWidth, kHeight);
+  ASSERT_EQ(decoded.size(), static_cast<size_t>(4 * kFps));
+  EXPECT_GT(sim::luma_psnr(decoded.front(), camera.source_picture(30 * kFps)), 30.0);
+  EXPECT_GT(sim::luma_psnr(decoded.back(), camera.source_picture(34 * kFps - 1)), 30.0);
+  EXPECT_EQ(run_program({"verify", "disk.sha"}).status, 0);
+
+  // Nothing recorded a day later; the stretch is required.
+  const CliResult none = run_program({"export", "--disk", "disk.img", "none.mkv", "--from",
+                                      "2024-05-11T10:00:30", "--to", "2024-05-11T10:00:33"});
+  EXPECT_EQ(none.status, 4) << none.err;
+  EXPECT_NE(none.err.find("nothing is recorded"), std::string::npos) << none.err;
+  EXPECT_FALSE(fs::exists("none.mkv"));
+  EXPECT_FALSE(fs::exists("none.mkv.copy"));
+  EXPECT_EQ(run_program({"export", "--disk", "disk.img", "x.mkv", "--from", "2024-05-10T10:00:30"})
+                .status,
+            2);
+}
+
 }  // namespace
 }  // namespace virazav::testing

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "export/disk_stretch.h"
 #include "export/exporter.h"
 #include "export/manifest.h"
 #include "export/recording_source.h"
@@ -82,8 +83,11 @@ bool parse_channel_mask(const std::string& text, uint32_t* mask) {
 bool read_request(const Invocation& inv, ExportRequest* request, std::string* manifest,
                   int* status) {
   const Arguments& a = inv.args;
-  if (a.positional.empty() || a.positional.size() > 2) {
-    *status = usage(inv, a.positional.empty() ? "SOURCE is missing" : "too many arguments");
+  // With --disk the disk is the source and the output may be the only word.
+  const size_t sources = a.has("disk") ? 0 : 1;
+  if (a.positional.size() < sources || a.positional.size() > sources + 1) {
+    *status =
+        usage(inv, a.positional.size() < sources ? "SOURCE is missing" : "too many arguments");
     return false;
   }
   const std::string* to = a.value("to");
@@ -91,7 +95,7 @@ bool read_request(const Invocation& inv, ExportRequest* request, std::string* ma
   const std::string* split = a.value("split");
   std::string output;
   std::string end_text;
-  if (a.positional.size() == 2) output = a.positional[1];
+  if (a.positional.size() == sources + 1) output = a.positional[sources];
   if (to != nullptr) {
     int64_t ignored = 0;
     if (parse_export_time(*to, &ignored)) {
@@ -150,6 +154,16 @@ bool read_request(const Invocation& inv, ExportRequest* request, std::string* ma
     *status = usage(inv, "the stretch ends before it starts");
     return false;
   }
+  if (a.has("disk")) {
+    if (request->container == Container::kSplit) {
+      *status = usage(inv, "--disk writes .mkv or .mp4 files, not --split");
+      return false;
+    }
+    if (!a.has("from") || end_text.empty()) {
+      *status = usage(inv, "--disk needs the stretch: --from TIME and --to TIME");
+      return false;
+    }
+  }
   if (const std::string* m = a.value("manifest"); m != nullptr) *manifest = *m;
   return true;
 }
@@ -180,13 +194,22 @@ int run_export(const Invocation& inv) {
   std::string manifest;
   int status = kExitOk;
   if (!read_request(inv, &request, &manifest, &status)) return status;
-  const std::string& path = inv.args.positional[0];
+  std::string path;
+  const bool draw = inv.args.has("progress") || stderr_is_terminal();
+  if (const std::string* disk = inv.args.value("disk"); disk != nullptr) {
+    const std::string copy = request.output + ".copy";
+    const int copied = exporting::copy_disk_stretch(*disk, request.from, request.to, copy, draw);
+    if (copied != kExitOk) return copied;
+    path = (std::filesystem::path(copy) / "HDR.dat").string();
+  } else {
+    path = inv.args.positional[0];
+  }
 
   RecordingSource source;
   std::string error;
   if (!source.open(path, &error)) return report_problem("export", error);
 
-  ProgressBar bar("export", inv.args.has("progress") || stderr_is_terminal());
+  ProgressBar bar("export", draw);
   request.progress = [&bar](int64_t done, int64_t total) {
     ProgressBar::on_progress(done, total, &bar);
   };

@@ -10,6 +10,7 @@ namespace virazav::cli {
 
 inline constexpr OptionDef kExportOptions[] = {
     {"to", true, "OUT|TIME", "the file to write (.mkv or .mp4), or the end of the stretch"},
+    {"disk", true, "N|IMAGE", "export a stretch of a recorder disk (drive 0..9 or an image)"},
     {"split", true, "DIR", "write one MPEG-4 elementary stream <DIR>/ch<N>.m4v per channel"},
     {"channels", true, "LIST", "video channels, e.g. 0,1,5, or all (default all)"},
     {"from", true, "TIME", "first second, YYYY-MM-DDThh:mm:ss or YYYY-MM-DD hh:mm:ss"},
@@ -21,7 +22,8 @@ inline constexpr OptionDef kExportOptions[] = {
 inline constexpr std::string_view kExportSynopsis =
     "export SOURCE --to OUT.mkv|OUT.mp4 [--channels LIST] [--from TIME] [--until TIME]\n"
     "export SOURCE OUT.mkv|OUT.mp4 [--from TIME] [--to TIME] [--manifest FILE]\n"
-    "export SOURCE --split DIR [--channels LIST] [--from TIME] [--to TIME]";
+    "export SOURCE --split DIR [--channels LIST] [--from TIME] [--to TIME]\n"
+    "export --disk N|IMAGE OUT.mkv|OUT.mp4 --from TIME --to TIME [--channels LIST]";
 inline constexpr std::string_view kExportSummary =
     "export a stream file or a copy (HDR.dat) to .mkv, .mp4 or .m4v files";
 inline constexpr std::string_view kExportDetails =
@@ -33,6 +35,9 @@ inline constexpr std::string_view kExportDetails =
     "pictures as an MPEG-4 elementary stream DIR/ch<N>.m4v instead, without sound.\n"
     "--to names the output when its value ends in .mkv or .mp4 and the last second\n"
     "otherwise; with both, give the output as the second word. Times are the recorder's.\n"
+    "--disk copies the stretch from --from to --to of a recorder disk (a drive number\n"
+    "or a disk image) with the library's copy into the folder OUT.copy (HDR.dat, .index,\n"
+    "List.HDR), kept as the export's source, and exports that.\n"
     "--manifest writes a SHA-256 of every file written and of the source bytes, with the\n"
     "first and last recorder time; 'virazav verify FILE' checks it.\n"
     "Exit status: 0 written, 1 failure, 2 wrong command line, 3 written in part (the\n"
