@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "format/bytes.h"
 #include "format/pes_fields.h"
 #include "format/stream_format.h"
 #include "format/video_headers.h"
 #include "platform/platform.h"
+#include "recdisk/copy_media.h"
 #include "recdisk/record_layout.h"
 
 namespace virazav::cli::exporting {
@@ -24,6 +26,8 @@ constexpr uint32_t kMaxCopyPacket = format::kField22Max;
 // Bytes read from the file at a time.
 constexpr size_t kReadBlock = size_t{4} << 20;
 constexpr int64_t kTicksPerSecond = 90000;
+// The chunk's time in an HDR.dat packet header.
+constexpr size_t kPacketTime = 4;
 
 // The recorder's time number of local calendar fields (years 2000 .. 2255).
 int64_t time_number_of(const platform::LocalTime& t) {
@@ -72,12 +76,38 @@ bool RecordingSource::open(const std::string& path, std::string* error) {
     const uint16_t marker = format::load_le16(head);
     if (marker == recdisk::kPacketMarkerVideo || marker == recdisk::kPacketMarkerAudio) {
       kind_ = SourceKind::kDiskCopy;
+      load_copy_index();
       return true;
     }
   }
   *error = path + ": neither a stream file nor a copy's HDR.dat (" +
            (size_ == 0 ? std::string("empty") : "unknown first bytes") + ")";
   return false;
+}
+
+void RecordingSource::load_copy_index() {
+  // A chunk that the recorder repeats keeps the packet headers, and so the times, of the
+  // chunk it repeats; the copy's index holds each chunk's own time.
+  const std::string index =
+      (std::filesystem::path(path_).parent_path() / recdisk::kCopyIndexFileName).string();
+  std::FILE* f = std::fopen(index.c_str(), "rb");
+  if (f == nullptr) return;
+  std::vector<ChunkTime> chunks;
+  uint8_t record[recdisk::kFileIndexEntrySize];
+  bool fits = true;
+  while (std::fread(record, 1, sizeof record, f) == sizeof record) {
+    ChunkTime c;
+    c.offset = static_cast<int64_t>(format::load_le64(record + recdisk::kFileIndexOffset));
+    c.time = recdisk::time_number(recdisk::load_rec_time(record + recdisk::kFileIndexInfo));
+    const bool rising = chunks.empty() ? c.offset == 0 : c.offset > chunks.back().offset;
+    if (!rising || c.offset >= size_) {
+      fits = false;
+      break;
+    }
+    chunks.push_back(c);
+  }
+  std::fclose(f);
+  if (fits) chunks_ = std::move(chunks);
 }
 
 size_t RecordingSource::window(int64_t at, size_t n, const uint8_t** data) {
@@ -206,7 +236,9 @@ WalkResult RecordingSource::walk_copy(const std::function<bool(const SourcePacke
   WalkResult r;
   const uint8_t* data = nullptr;
   int64_t pos = 0;
+  size_t chunk = 0;  // the index record of the chunk that holds pos
   while (pos < size_) {
+    while (chunk + 1 < chunks_.size() && chunks_[chunk + 1].offset <= pos) ++chunk;
     const size_t n = window(pos, recdisk::kPacketHeaderSize, &data);
     if (n < recdisk::kPacketHeaderSize) {
       r.end = WalkEnd::kTruncated;
@@ -220,7 +252,9 @@ WalkResult RecordingSource::walk_copy(const std::function<bool(const SourcePacke
       r.at = pos;
       return r;
     }
-    const int64_t time = recdisk::time_number(recdisk::load_rec_time(data + 4));
+    const int64_t time = chunks_.empty()
+                             ? recdisk::time_number(recdisk::load_rec_time(data + kPacketTime))
+                             : chunks_[chunk].time;
     const size_t total = recdisk::kPacketHeaderSize + length;
     if (window(pos, total, &data) < total) {
       r.end = WalkEnd::kTruncated;

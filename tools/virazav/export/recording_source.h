@@ -54,11 +54,15 @@ class RecordingSource {
   RecordingSource& operator=(const RecordingSource&) = delete;
 
   // Opens the file and tells its kind from its first bytes: a pack header or a video or
-  // audio start code make a stream file, a picture or sound packet marker an HDR.dat. On
+  // audio start code make a stream file, a picture or sound packet marker an HDR.dat. An
+  // HDR.dat's chunk times come from the copy's .index beside it when that fits the file
+  // (offsets rising from 0, inside the file), else from the packets' own headers. On
   // failure stores a message in *error and returns false.
   bool open(const std::string& path, std::string* error);
 
   SourceKind kind() const { return kind_; }
+  // True when an HDR.dat's times come from its .index.
+  bool uses_copy_index() const { return !chunks_.empty(); }
   int64_t size() const { return size_; }
   const std::string& path() const { return path_; }
 
@@ -75,7 +79,17 @@ class RecordingSource {
   WalkResult walk_stream(const std::function<bool(const SourcePacket&)>& visit);
   WalkResult walk_copy(const std::function<bool(const SourcePacket&)>& visit);
 
+  // Loads the .index beside an HDR.dat into chunks_, or leaves it empty when the index is
+  // missing or does not fit the file.
+  void load_copy_index();
+
+  struct ChunkTime {
+    int64_t offset = 0;  // of the chunk's first packet in HDR.dat
+    int64_t time = 0;    // the chunk's time number
+  };
+
   std::string path_;
+  std::vector<ChunkTime> chunks_;
   std::FILE* file_ = nullptr;
   SourceKind kind_ = SourceKind::kStreamFile;
   int64_t size_ = 0;
