@@ -471,5 +471,37 @@ TEST_F(ExportDiskCopyTest, Disk_ExportsAStretchThroughACopyKeptBesideTheOutput) 
             2);
 }
 
+// The recorder repeats earlier chunks after `repeat_after_s`; a repeated chunk carries the
+// packet headers of the chunk it repeats, so only the copy's .index knows its time.
+TEST(ExportRepeatedChunksTest, HdrDat_StretchIsChosenByTheChunkTimesOfTheCopysIndex) {
+  TempCwd cwd;
+  sim::DiskImageDesc desc;
+  desc.recordings = {sim::RecordingPlan{30, 0, 0, false}};
+  desc.channels = 1;
+  desc.audio_channels = 0;
+  desc.start = sim::RecTime{24, 5, 10, 10, 0, 0};
+  desc.video.width = kWidth;
+  desc.video.height = kHeight;
+  desc.video.fps = kFps;
+  desc.repeat_after_s = 10;
+  std::string error;
+  ASSERT_TRUE(sim::write_disk_image(desc, "disk.img", &error)) << error;
+  fs::create_directory("media");
+  ASSERT_EQ(run_program({"disk", "copy", "disk.img", "media", "--from", "2024-05-10 10:00:00",
+                         "--to", "2024-05-10 10:00:29"})
+                .status,
+            0);
+  const CliResult run = run_program({"export", "media/HDR.dat", "late.mkv", "--from",
+                                     "2024-05-10T10:00:20", "--to", "2024-05-10T10:00:21"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("2024-05-10 10:00:20 .. 2024-05-10 10:00:21"), std::string::npos)
+      << run.out;
+  const Probe p = probe("late.mkv");
+  EXPECT_EQ(p.warnings, "");
+  ASSERT_EQ(p.streams.size(), 1u);
+  EXPECT_EQ(p.streams[0].frames, 2 * kFps);
+  EXPECT_NEAR(p.duration, 2.0, 0.01);
+}
+
 }  // namespace
 }  // namespace virazav::testing

@@ -80,7 +80,7 @@ bool in_request(const SourcePacket& p, const ExportRequest& r) {
 
 WalkResult survey_source(RecordingSource& source, const ExportRequest& request, Survey* s) {
   return source.walk([&](const SourcePacket& p) {
-    if (request.progress) request.progress(p.end, 2 * source.size());
+    if (request.progress) request.progress(p.end / 2, source.size());
     if (!in_request(p, request)) return true;
     TrackPlan& t = p.kind == format::kKindVideo ? s->video[p.channel] : s->audio[p.channel];
     const uint8_t* es = p.pes + p.payload_offset;
@@ -592,7 +592,7 @@ int export_recording(RecordingSource& source, const ExportRequest& request, Expo
   bool ok = true;
   const int64_t size = source.size();
   WalkResult second = source.walk([&](const SourcePacket& p) {
-    if (request.progress) request.progress(size + p.end, 2 * size);
+    if (request.progress) request.progress((size + p.end) / 2, size);
     if (!in_request(p, request)) return true;
     const int ch = p.channel;
     if (p.kind == format::kKindVideo) {

@@ -22,7 +22,8 @@ struct ExportRequest {
   uint32_t channels = 0xFFFF;  // bit n: video channel n (and its sound, n < 16)
   int64_t from = 0;            // first recorder second exported (time number)
   int64_t to = INT64_MAX;      // last recorder second exported
-  // Called with the source bytes done of all there are to read (both passes); may be empty.
+  // Called with the progress in source bytes: each of the two passes over the source counts
+  // for half of its size. May be empty.
   std::function<void(int64_t done, int64_t total)> progress;
 };
 
