@@ -300,7 +300,6 @@ class MuxWriter : public Writer {
     if (first_sample < t.next_sample) first_sample = t.next_sample;
     t.next_sample = first_sample + kPacketSamples;
     if (!aac_) {
-      packet_->data = nullptr;
       if (av_new_packet(packet_.get(), static_cast<int>(decoder::kPcmPacketBytes)) < 0) {
         *error = "out of memory";
         return false;
