@@ -221,8 +221,8 @@ int run_export(const Invocation& inv) {
     const std::string which = request.channels == 0xFFFF
                                   ? std::string("any channel")
                                   : "channels " + channel_list(request.channels);
-    std::fprintf(stderr, "virazav: export: %s holds no key picture or sound of %s",
-                 path.c_str(), which.c_str());
+    std::fprintf(stderr, "virazav: export: %s holds no key picture or sound of %s", path.c_str(),
+                 which.c_str());
     if (inv.args.has("from") || request.to != INT64_MAX) std::fprintf(stderr, " in the stretch");
     std::fprintf(stderr, "; nothing written\n");
     return kExitNothing;

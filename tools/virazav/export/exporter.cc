@@ -277,7 +277,9 @@ class MuxWriter : public Writer {
       const int64_t step = dts - t.held->dts;
       t.held->duration = step > 0 ? step : t.last_duration;
       t.last_duration = t.held->duration;
-      if (!write(t.held, t.stream, error)) return false;
+      const bool written = write(t.held, t.stream, error);
+      av_packet_free(&t.held);
+      if (!written) return false;
     }
     AVPacket* pkt = av_packet_alloc();
     const size_t n = p.pes_size - p.payload_offset;
@@ -341,7 +343,9 @@ class MuxWriter : public Writer {
     for (VideoTrack& t : video_) {
       if (t.held == nullptr) continue;
       t.held->duration = t.last_duration;
-      if (!write(t.held, t.stream, error)) return false;
+      const bool written = write(t.held, t.stream, error);
+      av_packet_free(&t.held);
+      if (!written) return false;
     }
     for (AudioTrack& t : audio_) {
       if (t.encoder != nullptr && !encode(t, nullptr, error)) return false;
@@ -653,7 +657,6 @@ int export_recording(RecordingSource& source, const ExportRequest& request, Expo
     remove_outputs(request, *report);
     return kExportFailed;
   }
-  writer.reset();
 
   for (int ch = 0; ch < kChannels; ++ch) {
     if (survey.video[ch].present) {

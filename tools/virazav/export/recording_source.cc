@@ -119,7 +119,8 @@ size_t RecordingSource::window(int64_t at, size_t n, const uint8_t** data) {
     // Keep what is already read from `at` on, then read behind it.
     if (at >= buffer_at_ && at <= have_end) {
       const size_t keep = static_cast<size_t>(have_end - at);
-      std::memmove(buffer_.data(), buffer_.data() + (at - buffer_at_), keep);
+      // Before the first read the buffer has no storage at all, and nothing to keep.
+      if (keep > 0) std::memmove(buffer_.data(), buffer_.data() + (at - buffer_at_), keep);
       buffer_have_ = keep;
     } else {
       buffer_have_ = 0;
