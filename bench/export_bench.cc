@@ -135,9 +135,9 @@ int main(int argc, char** argv) {
   const double mkv = reporter.find("BM_ExportMatroska");
   const double mp4 = reporter.find("BM_ExportMp4");
   if (read > 0 && mkv > 0)
-    std::printf("ratio export .mkv / plain read throughput: %.3f\n", read / mkv);
+    std::printf("ratio export .mkv / plain read throughput: %.4f\n", read / mkv);
   if (read > 0 && mp4 > 0)
-    std::printf("ratio export .mp4 / plain read throughput: %.3f\n", read / mp4);
+    std::printf("ratio export .mp4 / plain read throughput: %.4f\n", read / mp4);
   std::error_code ec;
   fs::remove_all(setup().dir, ec);
   benchmark::Shutdown();
