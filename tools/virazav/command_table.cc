@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "export/export_command.h"
 #include "report.h"
 
 namespace virazav::cli {
@@ -351,6 +352,8 @@ constexpr Command kCommands[] = {
      "search prints the copy's range and whether TIME lies in it; the search takes the\n"
      "chunk in proportion to TIME between the first and the last chunk's time.",
      kFileOptions, run_file},
+    {"export", kExportSynopsis, kExportSummary, kExportDetails, kExportOptions, run_export},
+    {"verify", kVerifySynopsis, kVerifySummary, kVerifyDetails, {}, run_verify},
 };
 
 void print_options(std::span<const OptionDef> options) {
