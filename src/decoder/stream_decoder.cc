@@ -2,6 +2,8 @@
 // decoding and release, at the size the stream's sequence header announces.
 #include "decoder/stream_decoder.h"
 
+#include <utility>
+
 #include "format/video_headers.h"
 
 namespace virazav::decoder {
@@ -47,6 +49,15 @@ bool StreamDecoder::create(int width, int height) {
   }
   frame_ = DecoderFrame{picture_.data(), nullptr, 0, 1, width};
   usable_ = true;
+  return true;
+}
+
+bool StreamDecoder::hand_over_picture(platform::Buffer* other) {
+  constexpr size_t kFull = static_cast<size_t>(kStreamMaxWidth) * kStreamMaxHeight * 3;
+  if (!has_picture_ || other == nullptr || !other->ok() || other->size() < kFull) return false;
+  std::swap(picture_, *other);
+  frame_.picture = picture_.data();
+  has_picture_ = false;
   return true;
 }
 

@@ -38,6 +38,13 @@ class StreamDecoder {
   // Forgets the stream: the next picture must bring its sequence header.
   void reset();
 
+  // Hands the latest picture over without copying it: swaps the picture
+  // buffer with *other, which must hold at least 704 x 576 x 3 bytes, and the
+  // decoder goes on decoding into the buffer it got. picture() is nullptr
+  // until the next decoded picture. False (nothing swapped) when there is no
+  // picture or *other is too small.
+  bool hand_over_picture(platform::Buffer* other);
+
   // The latest picture: width() x height() pixels of 24-bit BGR, rows bottom-up
   // and unpadded (3 x width bytes). nullptr before the first decoded picture.
   const uint8_t* picture() const { return has_picture_ ? picture_.data() : nullptr; }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "export/export_command.h"
 #include "report.h"
 
 namespace virazav::cli {
@@ -72,6 +73,8 @@ constexpr OptionDef kDiskOptions[] = {
     {"at", true, "TIME", "read: the time to search, YYYY-MM-DDThh:mm:ss (or a time number)"},
     {"chunks", true, "N", "read: chunks to read after the search (default 10)"},
     {"out", true, "FILE", "read: write the packets to FILE; timeline: write an SVG to FILE"},
+    {"png", true, "FILE", "timeline: draw the timeline into the PNG image FILE"},
+    {"json", false, "", "timeline: print the timeline's lanes, bars and kinds as JSON"},
     {"from", true, "TIME", "copy: start of the stretch, YYYY-MM-DDThh:mm:ss (or a time number)"},
     {"to", true, "TIME", "copy: end of the stretch (the chunk at or after it is copied too)"},
     {"progress", false, "", "copy: draw the bar even when standard error is not a terminal"},
@@ -315,7 +318,8 @@ constexpr Command kCommands[] = {
      {},
      run_frame},
     {"disk",
-     "disk info DRIVE\ndisk list DRIVE\ndisk timeline DRIVE [--out FILE.svg]\n"
+     "disk info DRIVE\ndisk list DRIVE\n"
+     "disk timeline DRIVE [--out FILE.svg] [--png FILE.png] [--json]\n"
      "disk read DRIVE --at TIME [--chunks N] [--out FILE]\n"
      "disk play DRIVE --at TIME [--speed N | --back N | --step] [--view quad|1..4]\n"
      "    [--snapshot DIR] [--for SECONDS]\n"
@@ -330,7 +334,10 @@ constexpr Command kCommands[] = {
      "info prints the drive's size, the generation of each of the three index copies, the\n"
      "recorded range and the numbers of recordings and alarms.\n"
      "list prints every recording (start, end, kind) and every alarm with its times.\n"
-     "timeline draws each recording on a time axis as text, or as an SVG with --out.\n"
+     "timeline draws each recording and alarm on a time axis as text, or as a picture:\n"
+     "an SVG with --out, a PNG with --png (the same drawing: a lane per recording kind and\n"
+     "one for the alarms, labelled time ticks, a legend of the kinds' colours), its model\n"
+     "as JSON with --json. An index without recordings has nothing to draw (exit 4).\n"
      "read searches TIME the way the disk player does and reads N chunks from there,\n"
      "writing their packets to FILE with --out. The library's search traces appear on\n"
      "standard output.\n"
@@ -348,7 +355,7 @@ constexpr Command kCommands[] = {
      "stills writes every JPEG still of the still area into the existing folder DIR under\n"
      "the recorder's names (<n>_<yymmdd>_<hhmmss><v>_<tag>.jpg). The area is FIRST:SECTORS\n"
      "with --area, else the one the disk label of the simulated recorder names.\n"
-     "--json is offered by every action but timeline.",
+     "--json is offered by every action.",
      kDiskOptions, run_disk, true},
     {"file",
      "file play HDR.dat INDEX [--at TIME] [--speed N | --back N | --step] [--view quad|1..4]\n"
@@ -360,6 +367,8 @@ constexpr Command kCommands[] = {
      "search prints the copy's range and whether TIME lies in it; the search takes the\n"
      "chunk in proportion to TIME between the first and the last chunk's time.",
      kFileOptions, run_file, true},
+    {"export", kExportSynopsis, kExportSummary, kExportDetails, kExportOptions, run_export},
+    {"verify", kVerifySynopsis, kVerifySummary, kVerifyDetails, {}, run_verify},
 };
 
 void print_options(std::span<const OptionDef> options) {
@@ -398,8 +407,8 @@ void print_command_help(const Command& command) {
   std::printf("\n%.*s\n", static_cast<int>(command.details.size()), command.details.data());
   if (command.json) {
     std::printf(
-        "\nWith --json the result is one JSON object on one line of standard output, times\n"
-        "as YYYY-MM-DDThh:mm:ss; failures still go to standard error with the exit status.\n");
+        "\nWith --json the result is one JSON object on standard output, times as\n"
+        "YYYY-MM-DDThh:mm:ss; failures still go to standard error with the exit status.\n");
   }
   if (!command.options.empty()) {
     std::printf("\nOptions:\n");

@@ -1,6 +1,6 @@
 // The "disk" command: a recorder disk attached to this computer, or an image of one. Shows
 // the drive and its index copies, lists the recordings and alarms, draws the recorded
-// timeline (text, or SVG), and reads the packets at a time into a file. Everything goes
+// timeline (timeline_draw.cc), and reads the packets at a time into a file. Everything goes
 // through the library's exports.
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include "json_writer.h"
 #include "report.h"
 #include "time_text.h"
+#include "timeline_draw.h"
 #include "virazav.h"
 
 namespace virazav::cli {
@@ -165,66 +166,6 @@ int run_list(int drive, const std::string& name, bool json) {
   return kExitOk;
 }
 
-int run_timeline(const Invocation& inv, int drive, const std::string& name) {
-  DiskIndex index;
-  if (int st = open_disk_index(drive, name, &index); st != kExitOk) return st;
-  hdd_close();
-  const std::vector<RecordingSpan>& recs = index.recordings;
-  if (recs.empty()) {
-    std::printf("no recordings\n");
-    return kExitOk;
-  }
-  // Recordings after a clock set-back lie earlier in time than those before it: the
-  // axis runs from the earliest start to the latest end, one row per recording.
-  uint32_t lo = recs[0].start, hi = recs[0].end;
-  for (const RecordingSpan& s : recs) {
-    lo = s.start < lo ? s.start : lo;
-    hi = s.end > hi ? s.end : hi;
-  }
-  const double span = hi > lo ? hi - lo : 1;
-  const std::string* out = inv.args.value("out");
-  if (out == nullptr) {
-    const int width = 60;
-    std::printf("%s .. %s\n", format_time(lo).c_str(), format_time(hi).c_str());
-    for (const RecordingSpan& s : recs) {
-      std::string bar(width, ' ');
-      int a = static_cast<int>((s.start - lo) / span * (width - 1));
-      int b = static_cast<int>((s.end - lo) / span * (width - 1));
-      for (int i = a; i <= b && i < width; ++i) bar[i] = '#';
-      std::printf("[%3d] |%s| %s\n", s.index, bar.c_str(), format_time(s.start).c_str() + 11);
-    }
-    return kExitOk;
-  }
-  std::string svg;
-  const int width = 800, row = 18, top = 30;
-  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width + 160) +
-         "\" height=\"" + std::to_string(top + row * static_cast<int>(recs.size()) + 10) +
-         "\" font-family=\"monospace\" font-size=\"11\">\n";
-  svg += "<text x=\"150\" y=\"16\">" + format_time(lo) + "</text>\n";
-  svg += "<text x=\"" + std::to_string(width + 150) + "\" y=\"16\" text-anchor=\"end\">" +
-         format_time(hi) + "</text>\n";
-  for (size_t i = 0; i < recs.size(); ++i) {
-    const RecordingSpan& s = recs[i];
-    const double x = 150 + (s.start - lo) / span * width;
-    const double w = (s.end - s.start) / span * width;
-    const int y = top + row * static_cast<int>(i);
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "<text x=\"0\" y=\"%d\">[%d] %s</text><rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" "
-                  "height=\"%d\" "
-                  "fill=\"#%s\"/>\n",
-                  y + 12, s.index, format_time(s.start).c_str() + 11, x, y, w < 1 ? 1.0 : w,
-                  row - 4, s.kind ? "c0392b" : "2e86c1");
-    svg += line;
-  }
-  svg += "</svg>\n";
-  std::string error;
-  if (!write_file(*out, svg.data(), svg.size(), &error))
-    return report_problem("write " + *out, error);
-  std::printf("timeline of %zu recordings written to %s\n", recs.size(), out->c_str());
-  return kExitOk;
-}
-
 int run_read(const Invocation& inv, int drive, const std::string& name) {
   const std::string* at = inv.args.value("at");
   uint32_t t = 0;
@@ -314,16 +255,13 @@ int run_disk(const Invocation& inv) {
       action != "play" && action != "copy" && action != "stills") {
     return usage(inv, "unknown action " + action);
   }
-  // The timeline draws rather than reports.
-  if (inv.global.json && action == "timeline")
-    return usage(inv, "--json is not offered by disk " + action);
   if (!resolve_drive(inv, &drive, &name, &status)) return status;
   if (action == "copy" || action == "stills") return run_disk_media(inv, action, drive, name);
   if (!expect_positional(inv, 2, 0, &status)) return status;
   if (action == "play") return run_disk_play(inv, drive, name);
   if (action == "info") return run_info(drive, name, inv.global.json);
   if (action == "list") return run_list(drive, name, inv.global.json);
-  if (action == "timeline") return run_timeline(inv, drive, name);
+  if (action == "timeline") return run_disk_timeline(inv, drive, name);
   return run_read(inv, drive, name);
 }
 

@@ -22,8 +22,8 @@ constexpr OptionDef kGlobalOptionDefs[] = {
      'v'},
     {"quiet", false, "", "no progress bars, transfer summaries or notes on standard error", 'q'},
     {"json", false, "",
-     "print the result as one JSON object on one line of standard output (the commands "
-     "whose help says so)"},
+     "print the result as one JSON object on standard output (the commands whose help "
+     "says so)"},
 };
 
 const OptionDef* find_def(std::span<const OptionDef> defs, std::string_view name) {

@@ -1,10 +1,10 @@
-// The four channel pictures. Each is copied in whole under the views' lock,
-// so a picture call never sees half of one picture and half of the next.
+// The four channel pictures. Each is handed over from its decoder whole under
+// the views' lock, so a picture call never sees half of one picture and half
+// of the next.
 #include "player/own/channel_view.h"
 
 #include <cstring>
 
-#include "decoder/stream_decoder.h"
 
 namespace virazav::player::own {
 namespace {
@@ -18,16 +18,13 @@ bool is_channel(int channel) {
 
 }  // namespace
 
-void ChannelViews::store(int channel, const uint8_t* picture, int width, int height) {
-  if (!is_channel(channel) || picture == nullptr || width <= 0 || height <= 0 ||
-      width > decoder::kStreamMaxWidth || height > decoder::kStreamMaxHeight) {
-    return;
-  }
+void ChannelViews::take(int channel, decoder::StreamDecoder* decoder) {
+  if (!is_channel(channel) || decoder == nullptr || decoder->picture() == nullptr) return;
+  const int width = decoder->width(), height = decoder->height();
   platform::MutexLock hold(mu_);
   View& v = views_[channel - 1];
   if (!v.pixels.ok()) v.pixels = platform::Buffer(kViewBytes);
-  if (!v.pixels.ok()) return;
-  std::memcpy(v.pixels.data(), picture, static_cast<size_t>(width) * height * 3);
+  if (!decoder->hand_over_picture(&v.pixels)) return;
   v.width = width;
   v.height = height;
 }

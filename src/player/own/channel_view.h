@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "decoder/picture_scaler.h"
+#include "decoder/stream_decoder.h"
 #include "platform/mutex.h"
 #include "platform/platform.h"
 
@@ -21,10 +22,10 @@ inline constexpr int kBadChannel = -1;
 
 class ChannelViews {
  public:
-  // Keeps a copy of a decoded picture (width x height, bottom-up BGR, unpadded
-  // rows) as player channel `channel`'s latest. Pictures above 704 x 576 and
-  // channels outside 1..4 are ignored.
-  void store(int channel, const uint8_t* picture, int width, int height);
+  // Takes `decoder`'s latest picture as player channel `channel`'s latest by
+  // exchanging buffers with it (no copy); the decoder keeps the channel's
+  // previous buffer to decode into. Channels outside 1..4 are ignored.
+  void take(int channel, decoder::StreamDecoder* decoder);
   // Copies channel `channel`'s latest picture into `out` (at least 704 x 576 x 3
   // bytes) and stores its size. Returns kPictureCopied; kNoPictureYet (sizes 0,
   // out untouched); kBadChannel for a channel outside 1..4 (nothing stored).

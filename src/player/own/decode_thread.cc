@@ -185,7 +185,7 @@ void Worker::show(int channel, const BlockPacket& p) {
     return;
   }
   c.wait_key = false;
-  s_.views.store(channel, c.decoder.picture(), c.decoder.width(), c.decoder.height());
+  s_.views.take(channel, &c.decoder);
   s_.counters.pictures.fetch_add(1);
 }
 
