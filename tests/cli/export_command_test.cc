@@ -197,7 +197,7 @@ TEST_F(ExportStreamFileTest, MkvAndMp4_OneTrackPerChannelWithEveryPictureAndTheS
   for (const auto& c : kCases) {
     const CliResult run = run_program({"export", "rec.mpg", "--to", c.file});
     ASSERT_EQ(run.status, 0) << c.file << ": " << run.err;
-    EXPECT_NE(run.out.find("2024-05-01 10:00:02 .. 2024-05-01 10:00:07"), std::string::npos)
+    EXPECT_NE(run.out.find("2024-05-01T10:00:02 .. 2024-05-01T10:00:07"), std::string::npos)
         << run.out;
     const Probe p = probe(c.file);
     EXPECT_EQ(p.warnings, "") << c.file;
@@ -315,7 +315,7 @@ TEST_F(ExportStreamFileTest, Manifest_VerifiesAndNamesEachChangedFile) {
   std::ifstream in("out.sha");
   std::stringstream text;
   text << in.rdbuf();
-  EXPECT_NE(text.str().find("first 2024-05-01 10:00:02\nlast 2024-05-01 10:00:07\n"),
+  EXPECT_NE(text.str().find("first 2024-05-01T10:00:02\nlast 2024-05-01T10:00:07\n"),
             std::string::npos)
       << text.str();
 
@@ -447,7 +447,7 @@ TEST_F(ExportDiskCopyTest, HdrDat_ExportsTheCopiedStretchWithTheRecordersPicture
   const CliResult ok = run_program({"export", "media/HDR.dat", "copy.mp4", "--from",
                                     "2024-05-10T10:00:10", "--to", "2024-05-10T10:00:14"});
   ASSERT_EQ(ok.status, 0) << ok.err;
-  EXPECT_NE(ok.out.find("2024-05-10 10:00:10 .. 2024-05-10 10:00:14"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("2024-05-10T10:00:10 .. 2024-05-10T10:00:14"), std::string::npos) << ok.out;
   const Probe p = probe("copy.mp4");
   EXPECT_EQ(p.warnings, "");
   ASSERT_EQ(p.streams.size(), 4u);
@@ -538,7 +538,7 @@ TEST(ExportRepeatedChunksTest, HdrDat_StretchIsChosenByTheChunkTimesOfTheCopysIn
   const CliResult run = run_program({"export", "media/HDR.dat", "late.mkv", "--from",
                                      "2024-05-10T10:00:20", "--to", "2024-05-10T10:00:21"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("2024-05-10 10:00:20 .. 2024-05-10 10:00:21"), std::string::npos)
+  EXPECT_NE(run.out.find("2024-05-10T10:00:20 .. 2024-05-10T10:00:21"), std::string::npos)
       << run.out;
   const Probe p = probe("late.mkv");
   EXPECT_EQ(p.warnings, "");

@@ -25,7 +25,7 @@ struct ManifestItem {
 };
 
 struct Manifest {
-  std::string first, last;  // "YYYY-MM-DD hh:mm:ss"
+  std::string first, last;  // "YYYY-MM-DDThh:mm:ss"
   std::vector<ManifestItem> items;
 };
 

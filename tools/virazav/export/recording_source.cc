@@ -293,7 +293,7 @@ WalkResult RecordingSource::walk_copy(const std::function<bool(const SourcePacke
 std::string RecordingSource::format_time(int64_t time) {
   const recdisk::RecTime t = recdisk::rec_time_from_number(static_cast<int32_t>(time));
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + t.year, t.month, t.day,
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", 2000 + t.year, t.month, t.day,
                 t.hour, t.minute, t.second);
   return text;
 }

@@ -69,7 +69,7 @@ class RecordingSource {
   // Visits every packet in file order; the visitor returns false to stop the walk.
   WalkResult walk(const std::function<bool(const SourcePacket&)>& visit);
 
-  // Formats a time number as "YYYY-MM-DD hh:mm:ss".
+  // Formats a time number as "YYYY-MM-DDThh:mm:ss", the program's one time form.
   static std::string format_time(int64_t time);
 
  private:
