@@ -32,28 +32,6 @@ constexpr size_t kIndexPtsOffset = 8;
 constexpr uint8_t kIndexKindVideo = 0;
 constexpr uint32_t kTicksPerSecond = 90000;
 
-// Parses "all" or a comma-separated list of channels 0..15 into a mask (0 = all).
-bool parse_channels(const std::string& text, int* mask) {
-  if (text == "all") {
-    *mask = 0;
-    return true;
-  }
-  int m = 0;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t comma = text.find(',', pos);
-    std::string part =
-        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    int64_t ch = 0;
-    if (!parse_number(part, 0, 15, &ch)) return false;
-    m |= 1 << ch;
-    if (comma == std::string::npos) break;
-    pos = comma + 1;
-  }
-  *mask = m;
-  return m != 0;
-}
-
 // Parses twelve comma-separated numbers for --raw.
 bool parse_raw(const std::string& text, int out[kFieldCount]) {
   size_t pos = 0;
@@ -158,10 +136,13 @@ int run_download(const Invocation& inv) {
         return usage(inv, "--seconds needs a number 1..99999999");
       seconds = static_cast<int>(v);
     }
+    // The recorder takes mask 0 for every channel.
     int mask = 0;
     if (const std::string* c = inv.args.value("channels")) {
-      if (!parse_channels(*c, &mask))
+      uint32_t m = 0;
+      if (!parse_channel_mask(*c, &m))
         return usage(inv, "--channels needs 'all' or channels 0..15 like 0,1,5");
+      mask = *c == "all" ? 0 : static_cast<int>(m);
     }
     // The recorder's fields: channel mask, start (two-digit year), length, audio switch.
     const int v[kFieldCount] = {mask,

@@ -28,29 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Parses "all" or a comma-separated list of channels 0..15 into a mask.
-bool parse_channel_list(const std::string& text, uint32_t* mask) {
-  if (text == "all") {
-    *mask = 0xFFFF;
-    return true;
-  }
-  uint32_t m = 0;
-  size_t pos = 0;
-  for (;;) {
-    size_t comma = text.find(',', pos);
-    int64_t ch = 0;
-    if (!parse_number(text.substr(pos, comma == std::string::npos ? comma : comma - pos), 0, 15,
-                      &ch)) {
-      return false;
-    }
-    m |= 1u << ch;
-    if (comma == std::string::npos) break;
-    pos = comma + 1;
-  }
-  *mask = m;
-  return true;
-}
-
 // The recorder's dotted address as the four numbers kora_udp_rx_start takes.
 bool address_bytes(const std::string& text, int out[4]) {
   int used = 0;
@@ -275,7 +252,7 @@ int run_live(const Invocation& inv) {
     st.seconds = static_cast<double>(s);
   }
   if (const std::string* v = a.value("channels")) {
-    if (!parse_channel_list(*v, &st.channels)) {
+    if (!parse_channel_mask(*v, &st.channels)) {
       return usage(inv, "--channels needs 'all' or channels 0..15 like 0,1,5");
     }
   }

@@ -316,4 +316,22 @@ bool is_dotted_ipv4(std::string_view text) {
   return parts == 4;
 }
 
+bool parse_channel_mask(std::string_view text, uint32_t* mask) {
+  if (text == "all") {
+    *mask = 0xFFFF;
+    return true;
+  }
+  uint32_t m = 0;
+  for (;;) {
+    const size_t comma = text.find(',');
+    int64_t ch = 0;
+    if (!parse_number(text.substr(0, comma), 0, 15, &ch)) return false;
+    m |= 1u << ch;
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  *mask = m;
+  return true;
+}
+
 }  // namespace virazav::cli

@@ -79,6 +79,10 @@ bool read_global_options(const Arguments& args, GlobalOptions* out, std::string*
 // empty text, other characters, or a value out of range.
 bool parse_number(std::string_view text, int64_t min, int64_t max, int64_t* out);
 
+// Parses "all" (0xFFFF) or a comma-separated list of recorder channels 0..15 into a
+// channel mask. False for anything else, an empty part included.
+bool parse_channel_mask(std::string_view text, uint32_t* mask);
+
 // Parses an unsigned 32-bit value (0 .. 0xFFFFFFFF).
 bool parse_u32(std::string_view text, uint32_t* out);
 

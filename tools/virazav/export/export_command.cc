@@ -13,6 +13,7 @@
 #include "export/recording_source.h"
 #include "format/stream_format.h"
 #include "progress.h"
+#include "time_text.h"
 #include "recdisk/record_layout.h"
 #include "report.h"
 
@@ -29,53 +30,12 @@ bool ends_with(const std::string& s, std::string_view tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Parses "YYYY-MM-DDThh:mm:ss" or "YYYY-MM-DD hh:mm:ss" (years 2000..2255) into the
+// Parses "YYYY-MM-DDThh:mm:ss" or "YYYY-MM-DD hh:mm:ss" (years 2000..2132) into the
 // recorder's time number.
 bool parse_export_time(const std::string& text, int64_t* out) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char sep = 0;
-  int used = 0;
-  if (text.size() != 19 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &s,
-                  &used) != 7 ||
-      used != 19 || (sep != 'T' && sep != ' ')) {
-    return false;
-  }
-  if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 ||
-      h < 0 || mi < 0 || s < 0) {
-    return false;
-  }
-  recdisk::RecTime t;
-  t.year = static_cast<uint8_t>(y - 2000);
-  t.month = static_cast<uint8_t>(mo);
-  t.day = static_cast<uint8_t>(d);
-  t.hour = static_cast<uint8_t>(h);
-  t.minute = static_cast<uint8_t>(mi);
-  t.second = static_cast<uint8_t>(s);
-  *out = recdisk::time_number(t);
-  return true;
-}
-
-// Parses "all" or a comma-separated list of channels 0..15 into a mask.
-bool parse_channel_mask(const std::string& text, uint32_t* mask) {
-  if (text == "all") {
-    *mask = 0xFFFF;
-    return true;
-  }
-  uint32_t m = 0;
-  size_t pos = 0;
-  for (;;) {
-    const size_t comma = text.find(',', pos);
-    int64_t ch = 0;
-    if (!parse_number(text.substr(pos, comma == std::string::npos ? comma : comma - pos), 0, 15,
-                      &ch)) {
-      return false;
-    }
-    m |= 1u << ch;
-    if (comma == std::string::npos) break;
-    pos = comma + 1;
-  }
-  *mask = m;
+  CivilTime t;
+  if (!parse_time_text(text, &t, 2000, 2132)) return false;
+  *out = to_time_number(t);
   return true;
 }
 
