@@ -117,7 +117,7 @@ StepResult demo_disk(Tour& tour) {
   std::string error;
   if (!sim::write_disk_image(desc, image.string(), &error))
     return step_problem("write the disk image: " + error);
-  tour.wrote(image, "a recorder's disk: two minutes of four cameras from 2024-05-01 10:00:00");
+  tour.wrote(image, "a recorder's disk: two minutes of four cameras from 2024-05-01T10:00:00");
 
   DriveScope drive(image.string());
   std::string failure = copy_stretch(copy);
