@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -30,12 +31,14 @@ CliResult run_program(const std::vector<std::string>& args, const std::string& e
   for (const std::string& a : args) command += " " + quoted(a);
   command += " </dev/null 2>" + err_path;
   CliResult run;
+  const auto start = std::chrono::steady_clock::now();
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
   const int wait_status = pclose(pipe);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (wait_status != -1 && WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
   std::ifstream err(err_path);
   std::stringstream text;

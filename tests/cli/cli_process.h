@@ -11,6 +11,7 @@ struct CliResult {
   int status = -1;  // the exit status, or -1 when the program did not exit by itself
   std::string out;
   std::string err;
+  double seconds = 0;  // how long the program ran
 };
 
 // Runs the program with `args` in the current folder, standard input from /dev/null, no

@@ -12,39 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_process.h"
 #include "disk/disk_image.h"
 
 namespace virazav::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-std::string quoted(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs the program in the current folder with no sound device; at most 60 s.
-CliRun run_cli(const std::vector<std::string>& args) {
-  std::string command = "VIRAZAV_AUDIO=none timeout 60 " + quoted(VIRAZAV_CLI_PATH);
-  for (const std::string& a : args) command += " " + quoted(a);
-  command += " </dev/null 2>/dev/null";
-  CliRun run;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int wait_status = pclose(pipe);
-  if (wait_status != -1 && WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
-  return run;
-}
 
 int count_lines(const std::string& out, const std::regex& pattern) {
   std::istringstream in(out);
@@ -78,7 +52,7 @@ class FeederPlayCommandTest : public ::testing::Test {
     ASSERT_TRUE(sim::write_disk_image(desc, "disk.img", &error)) << error;
     fs::create_directory("media");
     fs::create_directory("snaps");
-    const CliRun copy = run_cli({"disk", "copy", "disk.img", "media", "--from",
+    const CliResult copy = run_program({"disk", "copy", "disk.img", "media", "--from",
                                  "2024-05-10 10:00:05", "--to", "2024-05-10 10:00:25"});
     ASSERT_EQ(copy.status, 0) << copy.out;
   }
@@ -92,20 +66,20 @@ class FeederPlayCommandTest : public ::testing::Test {
 };
 
 TEST_F(FeederPlayCommandTest, FileSearchTellsWhetherTheTimeLiesInTheCopy) {
-  CliRun run = run_cli({"file", "search", "media/HDR.dat", "media/.index", "2024-05-10 10:00:15"});
+  CliResult run = run_program({"file", "search", "media/HDR.dat", "media/.index", "2024-05-10 10:00:15"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("range 2024-05-10T10:00:05 .. 2024-05-10T10:00:25"), std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("2024-05-10T10:00:15: placed at the chunk of that time"),
             std::string::npos);
-  run = run_cli({"file", "search", "media/HDR.dat", "media/.index", "2024-05-10 10:00:04"});
+  run = run_program({"file", "search", "media/HDR.dat", "media/.index", "2024-05-10 10:00:04"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("outside the file's range (-2)"), std::string::npos) << run.out;
 }
 
 TEST_F(FeederPlayCommandTest, FilePlayPrintsEverySecondAndWritesSnapshots) {
-  const CliRun run =
-      run_cli({"file", "play", "media/HDR.dat", "media/.index", "--at", "2024-05-10 10:00:10",
+  const CliResult run =
+      run_program({"file", "play", "media/HDR.dat", "media/.index", "--at", "2024-05-10 10:00:10",
                "--speed", "3", "--snapshot", "snaps", "--for", "2"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("media/HDR.dat: 2024-05-10T10:00:05 .. 2024-05-10T10:00:25"),
@@ -119,7 +93,7 @@ TEST_F(FeederPlayCommandTest, FilePlayPrintsEverySecondAndWritesSnapshots) {
 }
 
 TEST_F(FeederPlayCommandTest, DiskPlaySearchesAndSteps) {
-  const CliRun run = run_cli({"disk", "play", "disk.img", "--at", "2024-05-10 10:00:10", "--step",
+  const CliResult run = run_program({"disk", "play", "disk.img", "--at", "2024-05-10 10:00:10", "--step",
                               "--view", "2", "--for", "1"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("search 2024-05-10T10:00:10: positioned at the time"), std::string::npos)
@@ -145,7 +119,7 @@ TEST_F(FeederPlayCommandTest, RefusedCommandLines) {
   for (const Row& r : rows) {
     std::string line;
     for (const std::string& a : r.args) line += a + " ";
-    EXPECT_EQ(run_cli(r.args).status, r.status) << line;
+    EXPECT_EQ(run_program(r.args).status, r.status) << line;
   }
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_process.h"
 #include "media/media.h"
 #include "support/bitmap_luma.h"
 #include "support/recorder_fixture.h"
@@ -29,41 +30,9 @@ constexpr int kFps = 5;
 constexpr int kFirstSecond = 2;  // the stretch starts at 10:00:02
 constexpr int kSeconds = 6;
 
-struct CliRun {
-  int status = -1;  // the exit status, or -1 when the program did not exit by itself
-  std::string out;
-  std::string err;
-  double seconds = 0;
-};
-
-std::string quoted(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs the program with `args` in the current folder, standard input from /dev/null and
-// the environment assignments `env` in front; at most 120 s.
-CliRun run_cli(const std::vector<std::string>& args,
-               const std::string& env = "VIRAZAV_AUDIO=none") {
-  std::string command = env + " timeout 120 " + quoted(VIRAZAV_CLI_PATH);
-  for (const std::string& a : args) command += " " + quoted(a);
-  command += " </dev/null 2>cli-stderr.txt";
-  CliRun run;
-  const auto start = std::chrono::steady_clock::now();
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int wait_status = pclose(pipe);
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (wait_status != -1 && WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
-  std::ifstream err("cli-stderr.txt");
-  std::stringstream text;
-  text << err.rdbuf();
-  run.err = text.str();
-  return run;
+// Runs the program in the test's folder; at most 120 s.
+CliResult run_cli(const std::vector<std::string>& args, const std::string& env = "") {
+  return run_program(args, env, 120);
 }
 
 // One step line: number, step, mode, position, entry, time, view, pictures.
@@ -148,7 +117,7 @@ class PlayCommandTest : public RecorderTest {
 
 TEST_F(PlayCommandTest, StepFromTheFirstEntry_WritesTheFirstKeyFrameOfTheChannel) {
   for (int channel : {0, 1}) {
-    const CliRun run = run_cli({"play", "rec.mpg", "--channel", std::to_string(channel), "--out",
+    const CliResult run = run_cli({"play", "rec.mpg", "--channel", std::to_string(channel), "--out",
                                 "out", "--script", "pos #0; step"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<StepLine> lines = step_lines(run.out);
@@ -172,14 +141,14 @@ TEST_F(PlayCommandTest, TraceLines_GoToStandardErrorWithVerboseAndNowhereWithout
   // the results on standard output never carry it.
   const std::string size_line =
       "width=" + std::to_string(kWidth) + " height=" + std::to_string(kHeight - 8) + "\n";
-  const CliRun quiet =
+  const CliResult quiet =
       run_cli({"play", "rec.mpg", "--out", "out", "--script", "pos #0; step; step"});
   ASSERT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.out.find("width="), std::string::npos) << quiet.out;
   EXPECT_EQ(quiet.err.find("width="), std::string::npos) << quiet.err;
   ASSERT_EQ(step_lines(quiet.out).size(), 3u) << quiet.out;
 
-  const CliRun verbose =
+  const CliResult verbose =
       run_cli({"--verbose", "play", "rec.mpg", "--out", "out", "--script", "pos #0; step; step"});
   ASSERT_EQ(verbose.status, 0) << verbose.err;
   EXPECT_EQ(verbose.out.find("width="), std::string::npos) << verbose.out;
@@ -188,7 +157,7 @@ TEST_F(PlayCommandTest, TraceLines_GoToStandardErrorWithVerboseAndNowhereWithout
 }
 
 TEST_F(PlayCommandTest, Script_PrintsEachStepWithPositionTimeAndPicturesAndPlaysTheSound) {
-  const CliRun run = run_cli({"play", "rec.mpg", "--out", "out", "--wav", "play.wav", "--script",
+  const CliResult run = run_cli({"play", "rec.mpg", "--out", "out", "--wav", "play.wav", "--script",
                               "play 2s; step; stepback; pos 50%; stop; channel 1; fast 1s; "
                               "wait 500ms"});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -234,7 +203,7 @@ TEST_F(PlayCommandTest, Script_PrintsEachStepWithPositionTimeAndPicturesAndPlays
 }
 
 TEST_F(PlayCommandTest, AllChannels_WritesEveryChannelAndTheMosaic) {
-  const CliRun run =
+  const CliResult run =
       run_cli({"play", "rec.mpg", "--channel", "all", "--out", "out", "--script", "play 2s"});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<StepLine> lines = step_lines(run.out);
@@ -252,7 +221,7 @@ TEST_F(PlayCommandTest, AllChannels_WritesEveryChannelAndTheMosaic) {
 }
 
 TEST_F(PlayCommandTest, WithoutATerminal_PlaysToTheEndAndStops) {
-  const CliRun run = run_cli({"play", "rec.mpg", "--out", "out", "--for", "60"});
+  const CliResult run = run_cli({"play", "rec.mpg", "--out", "out", "--for", "60"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(step_lines(run.out).empty()) << run.out;
   // Paced by the time stamps: about the stretch's length, far from the time limit.
@@ -300,7 +269,7 @@ TEST_F(PlayCommandTest, KeysInATerminal_StopStepAndQuit_AndTheTerminalIsRestored
 }
 
 TEST_F(PlayCommandTest, AScriptCutShortByTheTimeLimit_ExitsOneAfterItsLine) {
-  const CliRun run =
+  const CliResult run =
       run_cli({"play", "rec.mpg", "--out", "out", "--for", "1", "--script", "play 20s; stop"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("the script was cut short at step 1 by --for"), std::string::npos)
@@ -336,7 +305,7 @@ TEST_F(PlayCommandTest, RefusedCommandLinesAndFiles_GiveTheirExitStatusAndReason
       {{"play", "rec.mpg", "--wav", "s.wav", "--audio", "2"}, "", 1, "audio channel 2 cannot play"},
   };
   for (const Row& r : rows) {
-    const CliRun run = run_cli(r.args, r.env.empty() ? "VIRAZAV_AUDIO=none" : r.env);
+    const CliResult run = run_cli(r.args, r.env);
     std::string what;
     for (const std::string& a : r.args) what += a + " ";
     EXPECT_EQ(run.status, r.status) << what << "\n" << run.err;
