@@ -4,8 +4,8 @@
 // manifest's folder:
 //
 //   virazav-export-manifest 1
-//   first 2024-05-01 10:00:02
-//   last 2024-05-01 10:00:07
+//   first 2024-05-01T10:00:02
+//   last 2024-05-01T10:00:07
 //   source <sha256> <offset> <length> <path>
 //   output <sha256> <size> <path>
 #pragma once
